@@ -1,0 +1,68 @@
+#include "notices.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace win {
+namespace {
+
+struct Handlers {
+  std::mutex mutex;
+  MessageBoxHandler box;
+  BeepHandler beep;
+};
+
+// Never destroyed: notice threads may still run while the process exits.
+Handlers& handlers() {
+  static Handlers* h = new Handlers;
+  return *h;
+}
+
+int TerminalBox(const std::string& text, const std::string& caption) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(stderr);
+  return IDOK;
+}
+
+void TerminalBell() {
+  std::fputc('\a', stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+  MessageBoxHandler box;
+  {
+    std::lock_guard lock(handlers().mutex);
+    box = handlers().box;
+  }
+  std::string t = text ? text : "";
+  std::string c = caption ? caption : "";
+  return box ? box(owner, t, c, type) : TerminalBox(t, c);
+}
+
+BOOL Beep(DWORD frequency, DWORD durationMs) {
+  BeepHandler beep;
+  {
+    std::lock_guard lock(handlers().mutex);
+    beep = handlers().beep;
+  }
+  if (beep)
+    beep(frequency, durationMs);
+  else
+    TerminalBell();
+  return TRUE;
+}
+
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+  std::lock_guard lock(handlers().mutex);
+  handlers().box = std::move(handler);
+}
+
+void SetBeepHandler(BeepHandler handler) {
+  std::lock_guard lock(handlers().mutex);
+  handlers().beep = std::move(handler);
+}
+
+}  // namespace win

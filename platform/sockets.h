@@ -1,0 +1,131 @@
+// A Winsock 1.1 subset over POSIX sockets and epoll, with WSAAsyncSelect's
+// event rules. Socket values are the descriptors themselves; errors are
+// reported as WSA codes through WSAGetLastError.
+//
+// Events reach the registered window's queue as messages: wParam the socket,
+// low word of lParam the event, high word the error code. The rules:
+//  - an accepted socket inherits its listener's registration and gets
+//    FD_WRITE once it is writable;
+//  - FD_CONNECT carries the connect's error code (0 on success); a successful
+//    connect is followed by one FD_WRITE;
+//  - FD_READ / FD_ACCEPT are posted once and re-enabled by the next recv /
+//    accept; they come again while unread data (waiting connections) remain;
+//  - FD_WRITE comes again only after a send failed with WSAEWOULDBLOCK, once
+//    the socket can take data;
+//  - FD_CLOSE comes once, after every byte that preceded the peer's close has
+//    been read (error 0), or when the connection is reset (WSAECONNRESET);
+//  - closesocket drops the socket's registration and every message of that
+//    socket still waiting in the queue.
+//
+// Underneath, recv is served from a read-ahead buffer filled by large kernel
+// reads, and send appends to a bounded per-socket buffer that is written to
+// the kernel after each dispatched message; would-block is reported only when
+// that buffer is full. Buffers are released when they empty.
+#pragma once
+
+#include <cstdint>
+
+#include "wintypes.h"
+
+namespace win {
+
+using SOCKET = std::uint32_t;
+constexpr SOCKET INVALID_SOCKET = ~SOCKET(0);
+constexpr int SOCKET_ERROR = -1;
+
+struct in_addr {
+  u_long s_addr;
+};
+
+struct sockaddr {
+  u_short sa_family;
+  char sa_data[14];
+};
+
+struct sockaddr_in {
+  short sin_family;
+  u_short sin_port;
+  in_addr sin_addr;
+  char sin_zero[8];
+};
+
+struct WSADATA {
+  WORD wVersion;
+  WORD wHighVersion;
+  char szDescription[257];
+  char szSystemStatus[129];
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char* lpVendorInfo;
+};
+
+constexpr int AF_INET = 2;
+constexpr int SOCK_STREAM = 1;
+constexpr u_long INADDR_ANY = 0;
+constexpr u_long INADDR_NONE = 0xFFFFFFFF;
+
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
+
+constexpr long FD_READ = 1;
+constexpr long FD_WRITE = 2;
+constexpr long FD_OOB = 4;
+constexpr long FD_ACCEPT = 8;
+constexpr long FD_CONNECT = 16;
+constexpr long FD_CLOSE = 32;
+
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEBADF = 10009;
+constexpr int WSAEACCES = 10013;
+constexpr int WSAEFAULT = 10014;
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEMFILE = 10024;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEINPROGRESS = 10036;
+constexpr int WSAEALREADY = 10037;
+constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAEOPNOTSUPP = 10045;
+constexpr int WSAEAFNOSUPPORT = 10047;
+constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+constexpr int WSAENETDOWN = 10050;
+constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAECONNABORTED = 10053;
+constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
+constexpr int WSAEISCONN = 10056;
+constexpr int WSAENOTCONN = 10057;
+constexpr int WSAESHUTDOWN = 10058;
+constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAEHOSTUNREACH = 10065;
+constexpr int WSANOTINITIALISED = 10093;
+
+inline WORD WSAGETSELECTEVENT(LPARAM l) { return LOWORD(l); }
+inline WORD WSAGETSELECTERROR(LPARAM l) { return HIWORD(l); }
+
+int WSAStartup(WORD versionRequested, WSADATA* data);
+int WSACleanup();
+int WSAGetLastError();
+void WSASetLastError(int error);
+
+SOCKET socket(int af, int type, int protocol);
+int bind(SOCKET s, const sockaddr* name, int nameLength);
+int listen(SOCKET s, int backlog);
+SOCKET accept(SOCKET s, sockaddr* address, int* addressLength);
+int connect(SOCKET s, const sockaddr* name, int nameLength);
+int recv(SOCKET s, char* buffer, int length, int flags);
+int send(SOCKET s, const char* buffer, int length, int flags);
+int shutdown(SOCKET s, int how);
+int closesocket(SOCKET s);
+int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events);
+
+u_long inet_addr(const char* text);
+u_short htons(u_short v);
+u_long htonl(u_long v);
+u_short ntohs(u_short v);
+u_long ntohl(u_long v);
+
+}  // namespace win
