@@ -1,0 +1,203 @@
+#include "messages.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace win {
+
+struct ThreadQueue;
+
+struct WindowObject {
+  WNDPROC proc;
+  std::shared_ptr<ThreadQueue> queue;
+};
+
+namespace {
+
+struct QueuedMessage {
+  MSG msg;
+  std::uint64_t tag;  // 0: untagged
+};
+
+// The eventfd that wakes a waiting thread when another thread posts.
+class WakeSource : public WaitSource {
+ public:
+  int fd = -1;
+  void OnReady(std::uint32_t) override {
+    std::uint64_t count;
+    while (::read(fd, &count, sizeof count) > 0) {
+    }
+  }
+};
+
+TagChecker& tagChecker() {
+  static TagChecker checker = nullptr;
+  return checker;
+}
+
+}  // namespace
+
+struct ThreadQueue {
+  std::mutex mutex;
+  std::deque<QueuedMessage> posted;
+  bool quitPosted = false;
+  int quitCode = 0;
+  std::thread::id owner = std::this_thread::get_id();
+  int epollFd = -1;
+  WakeSource wake;
+  std::vector<FetchHook> hooks;
+  std::map<std::string, WNDCLASSA> classes;
+  std::vector<std::unique_ptr<WindowObject>> windows;
+
+  ThreadQueue() {
+    epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    wake.fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.ptr = static_cast<WaitSource*>(&wake);
+    ::epoll_ctl(epollFd, EPOLL_CTL_ADD, wake.fd, &ev);
+  }
+  ~ThreadQueue() {
+    ::close(wake.fd);
+    ::close(epollFd);
+  }
+
+  void Post(const QueuedMessage& m) {
+    bool otherThread;
+    {
+      std::lock_guard lock(mutex);
+      posted.push_back(m);
+      otherThread = std::this_thread::get_id() != owner;
+    }
+    if (otherThread) {
+      std::uint64_t one = 1;
+      [[maybe_unused]] auto n = ::write(wake.fd, &one, sizeof one);
+    }
+  }
+
+  // Takes the next live message; false when none is waiting.
+  bool TakeNext(MSG* out) {
+    std::lock_guard lock(mutex);
+    while (!posted.empty()) {
+      QueuedMessage m = posted.front();
+      posted.pop_front();
+      if (m.tag != 0 && tagChecker() && !tagChecker()(m.msg.wParam, m.tag)) continue;
+      *out = m.msg;
+      return true;
+    }
+    return false;
+  }
+
+  bool TakeQuit(MSG* out) {
+    std::lock_guard lock(mutex);
+    if (!quitPosted) return false;
+    quitPosted = false;
+    *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode), 0, 0, {0, 0}};
+    return true;
+  }
+
+  int RunHooks() {
+    int timeout = -1;
+    for (std::size_t i = 0; i < hooks.size(); ++i) {
+      int t = hooks[i]();
+      if (t >= 0 && (timeout < 0 || t < timeout)) timeout = t;
+    }
+    return timeout;
+  }
+
+  void Wait(int timeoutMs) {
+    epoll_event events[64];
+    int n = ::epoll_wait(epollFd, events, 64, timeoutMs);
+    for (int i = 0; i < n; ++i) static_cast<WaitSource*>(events[i].data.ptr)->OnReady(events[i].events);
+  }
+};
+
+namespace {
+
+thread_local std::shared_ptr<ThreadQueue> currentQueue;
+
+ThreadQueue& queue() {
+  if (!currentQueue) currentQueue = std::make_shared<ThreadQueue>();
+  return *currentQueue;
+}
+
+}  // namespace
+
+ATOM RegisterClassA(const WNDCLASSA* wc) {
+  if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) return 0;
+  auto [it, inserted] = queue().classes.emplace(wc->lpszClassName, *wc);
+  if (!inserted) return 0;
+  return static_cast<ATOM>(0xC000 + queue().classes.size());
+}
+
+HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int, int, int, HWND, void*,
+                     HINSTANCE, void*) {
+  ThreadQueue& q = queue();
+  auto it = className ? q.classes.find(className) : q.classes.end();
+  if (it == q.classes.end()) return nullptr;
+  q.windows.push_back(std::make_unique<WindowObject>(WindowObject{it->second.lpfnWndProc, currentQueue}));
+  return q.windows.back().get();
+}
+
+BOOL ShowWindow(HWND, int) { return FALSE; }  // hidden windows have nothing to show
+
+BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
+  ThreadQueue& q = queue();
+  for (;;) {
+    int timeout = q.RunHooks();
+    if (q.TakeNext(msg)) return TRUE;
+    if (q.TakeQuit(msg)) return FALSE;
+    q.Wait(timeout);
+  }
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT DispatchMessageA(const MSG* msg) {
+  if (!msg->hwnd) return 0;
+  return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+void PostQuitMessage(int exitCode) {
+  ThreadQueue& q = queue();
+  std::lock_guard lock(q.mutex);
+  q.quitPosted = true;
+  q.quitCode = exitCode;
+}
+
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  PostTaggedMessage(hwnd, message, wParam, lParam, 0);
+  return TRUE;
+}
+
+void PostTaggedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag) {
+  ThreadQueue& q = hwnd ? *hwnd->queue : queue();
+  q.Post(QueuedMessage{MSG{hwnd, message, wParam, lParam, 0, {0, 0}}, tag});
+}
+
+HINSTANCE GetModuleHandleA(const char*) {
+  static char module;
+  return &module;
+}
+
+int QueueEpollFd() { return queue().epollFd; }
+
+void SetTagChecker(TagChecker checker) { tagChecker() = checker; }
+
+void AddFetchHook(FetchHook hook) { queue().hooks.push_back(std::move(hook)); }
+
+void ResetThreadQueue() { currentQueue.reset(); }
+
+}  // namespace win
