@@ -400,11 +400,19 @@ static LRESULT OnClientSocketEvent(HWND window, UINT message, WPARAM wParam, LPA
   }
 }
 
+// The listener and the open client sockets: a late server event whose value
+// has since been handed to one of them must leave it alone.
+static bool IsEngineSocket(SOCKET s) {
+  if (s == ListenSocket) return true;
+  auto it = ClientTable.find(static_cast<std::int32_t>(s));
+  return it != ClientTable.end() && it->second.clientOpen;
+}
+
 static LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   SOCKET s = static_cast<SOCKET>(wParam);
   std::int32_t clientSocket = ClientForServerSocket(s);
   if (clientSocket == -1) {
-    closesocket(s);
+    if (!IsEngineSocket(s)) closesocket(s);
     return 0;
   }
   switch (WSAGETSELECTEVENT(lParam)) {
