@@ -77,8 +77,10 @@ void TDsGroup::UpdateAccelerator() {
   if (!key.isEmpty()) shortcutId_ = grabShortcut(key);
 }
 
+// The focus chain of the window runs in tab order.
 void TDsGroup::FocusFirstChild() {
-  for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+  QWidget* start = window();
+  for (QWidget* w = start->nextInFocusChain(); w && w != start; w = w->nextInFocusChain()) {
     if (isAncestorOf(w) && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
       w->setFocus(Qt::ShortcutFocusReason);
       return;
