@@ -35,9 +35,7 @@ TksoOfficeMemo::TksoOfficeMemo(QWidget* parent) : KsoFramed(parent) { ReserveScr
 
 TksoOfficeListBox::TksoOfficeListBox(QWidget* parent) : KsoFramed(parent) { ReserveScrollAreaFrame(this); }
 
-TksoOfficeCheckListBox::TksoOfficeCheckListBox(QWidget* parent) : KsoFramed(parent) {
-  ReserveScrollAreaFrame(this);
-}
+TksoOfficeCheckListBox::TksoOfficeCheckListBox(QWidget* parent) : TksoOfficeListBox(parent) {}
 
 void TksoOfficeCheckListBox::AddItem(const QString& text, bool checked) {
   auto* item = new QListWidgetItem(text, this);

@@ -159,13 +159,8 @@ class TksoOfficeListBox : public KsoFramed<QListWidget> {
 };
 
 // Flat list box whose items carry a check box; 40 pixels high at creation.
-class TksoOfficeCheckListBox : public KsoFramed<QListWidget> {
+class TksoOfficeCheckListBox : public TksoOfficeListBox {
   Q_OBJECT
-  Q_PROPERTY(KsoBorder::TksoBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
-  Q_PROPERTY(KsoBorder::TksoBorderStyle BorderStyleFlat READ BorderStyleFlat WRITE SetBorderStyleFlat)
-  Q_PROPERTY(KsoBorder::TksoBorderStyle BorderStyleFocused READ BorderStyleFocused WRITE SetBorderStyleFocused)
-  Q_PROPERTY(bool Flat READ Flat WRITE SetFlat)
-  Q_PROPERTY(quint32 Color READ Color WRITE SetColor)
 
  public:
   explicit TksoOfficeCheckListBox(QWidget* parent = nullptr);

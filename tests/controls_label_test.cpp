@@ -204,7 +204,10 @@ TEST(RxLabel, NoHoverWhenDisabledOrNoWindowIsActive) {
   QSignalSpy enters(label, &TRxLabel::OnMouseEnter);
   SendEnter(label);  // the form was never shown, so no window is active
   EXPECT_EQ(enters.count(), 0);
+  form.resize(200, 100);
+  label->move(50, 50);
   ASSERT_TRUE(qt_test::ShowActive(&form));
+  QCursor::setPos(form.mapToGlobal(QPoint(190, 10)));
   label->setEnabled(false);
   SendEnter(label);
   EXPECT_EQ(enters.count(), 0);
