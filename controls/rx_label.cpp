@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QShortcutEvent>
+#include <algorithm>
 
 int DrawShadowedText(TCanvas& canvas, const QString& text, TRect& rect, unsigned format, int size,
                      const QColor& colour, TRxCustomLabel::TShadowPosition position) {
