@@ -137,7 +137,6 @@ class Driver {
       step(r, rr);
     } catch (const std::exception& e) {
       failed_steps_.push_back(r.kind.name + ": " + e.what());
-      for (auto& s : rr) s.lastError = e.what();
     }
     reap_orphans();  // the connection processes that forking relays leave behind
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

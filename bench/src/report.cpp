@@ -31,6 +31,9 @@ const MetricInfo kInfo[kMetricCount] = {
     {"peak memory in bulk, MB", false, 1},
 };
 
+// How a metric that another one is compared with is named in the target column.
+const char* const kShortLabel[kMetricCount] = {"", "", "", "", "1 B median"};
+
 enum class TargetKind { toPeer, toBestPeer, absolute, toOwnMetric };
 
 struct Target {
@@ -147,7 +150,7 @@ class TableWriter {
       if (t.kind == TargetKind::absolute && relay == kSubject)
         one = verdict(subject, t.limit, kInfo[m].higherIsBetter, "");
       if (t.kind == TargetKind::toOwnMetric && relay == kSubject)
-        one = "÷ " + std::string(kInfo[t.base].label) + ": " + number(subject / med(relay, t.base), 2) + ", " +
+        one = "÷ its " + std::string(kShortLabel[t.base]) + ": " + number(subject / med(relay, t.base), 2) + ", " +
               verdict(subject / med(relay, t.base), t.limit, false, "");
       if (!one.empty()) text += (text.empty() ? "" : "; ") + one;
     }

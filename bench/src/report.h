@@ -27,7 +27,6 @@ enum Metric {
 struct Samples {
   std::vector<double> values;  // one per round that succeeded
   int failures = 0;
-  std::string lastError;
 };
 
 using RelayResults = std::array<Samples, kMetricCount>;
