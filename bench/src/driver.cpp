@@ -43,7 +43,13 @@ class Driver {
   }
 
  private:
-  using Step = std::function<void(LiveRelay&, RelayResults&)>;
+  // One measurement, taken of every relay in turn; the metrics it fills are
+  // counted as failed when it throws.
+  struct Step {
+    std::vector<Metric> metrics;
+    bool freshRelay;  // restart the relay first
+    std::function<void(LiveRelay&, RelayResults&)> measure;
+  };
 
   double seconds(double s) const { return s * o_.scale; }
 
@@ -134,46 +140,31 @@ class Driver {
   void run_step(const Step& step, LiveRelay& r) {
     RelayResults& rr = results_.byRelay[r.kind.name];
     try {
-      step(r, rr);
+      if (step.freshRelay) restart(r);
+      else require_running(r);
+      step.measure(r, rr);
     } catch (const std::exception& e) {
+      for (Metric m : step.metrics) ++rr[m].failures;
       failed_steps_.push_back(r.kind.name + ": " + e.what());
     }
     reap_orphans();  // the connection processes that forking relays leave behind
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
-  static void fail(RelayResults& rr, std::initializer_list<Metric> metrics) {
-    for (Metric m : metrics) ++rr[m].failures;
-  }
-
   std::vector<Step> steps() {
     return {
-        [this](LiveRelay& r, RelayResults& rr) {  // fresh instance, then idle memory
-          try {
-            restart(r);
-            double bytes = idle_bytes_per_connection(r.instance.port, r.instance.pid, o_.idleConnections);
-            rr[kIdleMemory].values.push_back(bytes / 1024);
-          } catch (...) {
-            fail(rr, {kIdleMemory});
-            throw;
-          }
-        },
-        [this](LiveRelay& r, RelayResults& rr) { bulk(r, rr); },
-        [this](LiveRelay& r, RelayResults& rr) { connections(r, rr, 1, kConnectionsOne); },
-        [this](LiveRelay& r, RelayResults& rr) { connections(r, rr, 32, kConnections32); },
-        [this](LiveRelay& r, RelayResults& rr) { latency(r, rr, 1, kRtt1P50, kRtt1P99); },
-        [this](LiveRelay& r, RelayResults& rr) { latency(r, rr, 1000, kRtt1000P50, kRtt1000P99); },
-        [this](LiveRelay& r, RelayResults& rr) {
-          try {
-            require_running(r);
-            Latency l = ping_under_load(r.instance.port, seconds(1.5));
-            rr[kLoadedPingP50].values.push_back(l.p50us);
-            rr[kLoadedPingP99].values.push_back(l.p99us);
-          } catch (...) {
-            fail(rr, {kLoadedPingP50, kLoadedPingP99});
-            throw;
-          }
-        },
+        {{kIdleMemory}, true, [this](LiveRelay& r, RelayResults& rr) { idle_memory(r, rr); }},
+        {{kBulkUp, kBulkDown, kPeakMemory}, false, [this](LiveRelay& r, RelayResults& rr) { bulk(r, rr); }},
+        {{kConnectionsOne}, false,
+         [this](LiveRelay& r, RelayResults& rr) { connections(r, rr, 1, kConnectionsOne); }},
+        {{kConnections32}, false,
+         [this](LiveRelay& r, RelayResults& rr) { connections(r, rr, 32, kConnections32); }},
+        {{kRtt1P50, kRtt1P99}, false,
+         [this](LiveRelay& r, RelayResults& rr) { latency(r, rr, 1, kRtt1P50, kRtt1P99); }},
+        {{kRtt1000P50, kRtt1000P99}, false,
+         [this](LiveRelay& r, RelayResults& rr) { latency(r, rr, 1000, kRtt1000P50, kRtt1000P99); }},
+        {{kLoadedPingP50, kLoadedPingP99}, false,
+         [this](LiveRelay& r, RelayResults& rr) { loaded_ping(r, rr); }},
     };
   }
 
@@ -182,45 +173,39 @@ class Driver {
     if (r.instance.pid <= 0 || session_rss_bytes(r.instance.pid) == 0) restart(r);
   }
 
+  void idle_memory(LiveRelay& r, RelayResults& rr) {
+    double bytes = idle_bytes_per_connection(r.instance.port, r.instance.pid, o_.idleConnections);
+    rr[kIdleMemory].values.push_back(bytes / 1024);
+  }
+
   void bulk(LiveRelay& r, RelayResults& rr) {
-    try {
-      require_running(r);
-      Bulk up = bulk_upload(r.instance.port, r.uploadBytes, r.instance.pid);
-      Bulk down = bulk_download(r.instance.port, r.downloadBytes, r.instance.pid);
-      rr[kBulkUp].values.push_back(up.megabytesPerSecond);
-      rr[kBulkDown].values.push_back(down.megabytesPerSecond);
-      rr[kPeakMemory].values.push_back(static_cast<double>(std::max(up.peakRssBytes, down.peakRssBytes)) / 1e6);
-      r.uploadBytes = bytes_for(up.megabytesPerSecond, seconds(1.0));
-      r.downloadBytes = bytes_for(down.megabytesPerSecond, seconds(1.0));
-    } catch (...) {
-      fail(rr, {kBulkUp, kBulkDown, kPeakMemory});
-      throw;
-    }
+    Bulk up = bulk_upload(r.instance.port, r.uploadBytes, r.instance.pid);
+    Bulk down = bulk_download(r.instance.port, r.downloadBytes, r.instance.pid);
+    rr[kBulkUp].values.push_back(up.megabytesPerSecond);
+    rr[kBulkDown].values.push_back(down.megabytesPerSecond);
+    rr[kPeakMemory].values.push_back(static_cast<double>(std::max(up.peakRssBytes, down.peakRssBytes)) / 1e6);
+    r.uploadBytes = bytes_for(up.megabytesPerSecond, seconds(1.0));
+    r.downloadBytes = bytes_for(down.megabytesPerSecond, seconds(1.0));
   }
 
   void connections(LiveRelay& r, RelayResults& rr, int concurrency, Metric m) {
-    try {
-      require_running(r);
-      Connections c = connections_per_second(r.instance.port, concurrency, seconds(1.0));
-      rr[m].values.push_back(c.perSecond);
-      if (c.errors > 0) failed_steps_.push_back(r.kind.name + ": " + std::to_string(c.errors) + " connection errors in " +
-                                                std::to_string(concurrency) + "-at-once cycles");
-    } catch (...) {
-      fail(rr, {m});
-      throw;
-    }
+    Connections c = connections_per_second(r.instance.port, concurrency, seconds(1.0));
+    rr[m].values.push_back(c.perSecond);
+    if (c.errors > 0)
+      failed_steps_.push_back(r.kind.name + ": connection errors in " + std::to_string(concurrency) +
+                              "-at-once cycles");
   }
 
   void latency(LiveRelay& r, RelayResults& rr, size_t size, Metric p50, Metric p99) {
-    try {
-      require_running(r);
-      Latency l = round_trips(r.instance.port, size, seconds(0.5));
-      rr[p50].values.push_back(l.p50us);
-      rr[p99].values.push_back(l.p99us);
-    } catch (...) {
-      fail(rr, {p50, p99});
-      throw;
-    }
+    Latency l = round_trips(r.instance.port, size, seconds(0.5));
+    rr[p50].values.push_back(l.p50us);
+    rr[p99].values.push_back(l.p99us);
+  }
+
+  void loaded_ping(LiveRelay& r, RelayResults& rr) {
+    Latency l = ping_under_load(r.instance.port, seconds(1.5));
+    rr[kLoadedPingP50].values.push_back(l.p50us);
+    rr[kLoadedPingP99].values.push_back(l.p99us);
   }
 
   void print_failures() {
