@@ -26,9 +26,8 @@ struct LiveRelay {
 
 class Driver {
  public:
-  Driver(const DriverOptions& o, const std::string& selfExe) : o_(o), selfExe_(selfExe) {
-    nextPort_ = o.relayPortBase;
-  }
+  Driver(const DriverOptions& o, const std::string& selfExe)
+      : o_(o), selfExe_(selfExe), nextRelayPort_(o.relayPortBase), nextServerPort_(o.serverPortBase) {}
 
   int run() {
     choose_relays();
@@ -64,7 +63,7 @@ class Driver {
       }
       LiveRelay r;
       r.kind = k;
-      r.serverPort = static_cast<uint16_t>(o_.serverPortBase + relays_.size());
+      r.serverPort = free_port(nextServerPort_);
       relays_.push_back(r);
       results_.relays.push_back(k.name);
       results_.byRelay[k.name];
@@ -76,12 +75,13 @@ class Driver {
     for (auto& r : relays_) argv.push_back(std::to_string(r.serverPort));
     pid_t pid = spawn(argv, o_.workDir + "/server.log");
     for (auto& r : relays_)
-      if (!wait_for_port(r.serverPort, pid, 5)) throw NetError("the bench server did not start");
+      if (!wait_for_port(r.serverPort, pid, 5))
+        throw NetError("the bench server did not start (see " + o_.workDir + "/server.log)");
   }
 
-  uint16_t free_port() {
-    while (!port_is_free(nextPort_)) ++nextPort_;
-    return nextPort_++;
+  static uint16_t free_port(uint16_t& next) {
+    while (!port_is_free(next)) ++next;
+    return next++;
   }
 
   // A fresh instance on a port never used before, so that no earlier
@@ -89,7 +89,7 @@ class Driver {
   void restart(LiveRelay& r) {
     if (r.instance.pid > 0) stop(r.instance.pid);
     r.instance = {};
-    uint16_t port = free_port();
+    uint16_t port = free_port(nextRelayPort_);
     auto argv = r.kind.command(r.kind, port, r.serverPort, o_.workDir);
     pid_t pid = spawn(argv, o_.workDir + "/" + r.kind.name + ".log");
     if (!wait_for_port(port, pid, 5)) {
@@ -220,7 +220,8 @@ class Driver {
   std::string selfExe_;
   std::vector<LiveRelay> relays_;
   Results results_;
-  uint16_t nextPort_;
+  uint16_t nextRelayPort_;
+  uint16_t nextServerPort_;
   std::vector<std::string> failed_steps_;
 };
 

@@ -10,8 +10,9 @@ struct DriverOptions {
   std::string workDir;         // config files and logs of the relays
   int rounds = 5;
   double scale = 1.0;          // multiplies every measurement's duration
-  uint16_t relayPortBase = 47200;
-  uint16_t serverPortBase = 47100;
+  // Below Linux's ephemeral range (32768 up), so no outgoing connection holds them.
+  uint16_t relayPortBase = 24200;
+  uint16_t serverPortBase = 24100;
   int idleConnections = 1000;
   std::vector<std::string> only;  // relay names to run; all when empty
 };
