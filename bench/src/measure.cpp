@@ -242,35 +242,44 @@ Latency round_trips(uint16_t port, size_t size, double seconds) {
   return percentiles(us);
 }
 
+namespace {
+
+// Reads a server → client transfer that never ends, until destroyed.
+class BackgroundDownload {
+ public:
+  explicit BackgroundDownload(uint16_t port) : fd_(connect_loopback(port, false)) {
+    send_request(fd_, kModeSource, 0);
+    reader_ = std::thread([this] {
+      std::vector<char> chunk(kBulkChunk);
+      while (!stop_ && recv(fd_, chunk.data(), chunk.size(), 0) > 0) {
+      }
+    });
+  }
+  ~BackgroundDownload() {
+    stop_ = true;
+    shutdown(fd_, SHUT_RDWR);
+    reader_.join();
+  }
+
+ private:
+  Socket fd_;
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
+};
+
+}  // namespace
+
 Latency ping_under_load(uint16_t port, double seconds) {
   Socket ping(open_echo(port));
-  Socket bulk(connect_loopback(port, false));
-  send_request(bulk, kModeSource, 0);
-  std::atomic<bool> stop{false};
-  std::thread reader([&] {
-    std::vector<char> chunk(kBulkChunk);
-    while (!stop && recv(bulk, chunk.data(), chunk.size(), 0) > 0) {
-    }
-  });
+  BackgroundDownload download(port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the transfer ramp up
   std::vector<double> us;
-  try {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the transfer ramp up
-    auto start = Clock::now();
-    char message = 'p', reply;
-    while (seconds_since(start) < seconds) {
-      auto next = Clock::now() + std::chrono::milliseconds(1);
-      us.push_back(round_trip_us(ping, &message, &reply, 1));
-      std::this_thread::sleep_until(next);
-    }
-  } catch (...) {
-    stop = true;
-    shutdown(bulk, SHUT_RDWR);
-    reader.join();
-    throw;
+  char message = 'p', reply;
+  for (auto start = Clock::now(); seconds_since(start) < seconds;) {
+    auto next = Clock::now() + std::chrono::milliseconds(1);
+    us.push_back(round_trip_us(ping, &message, &reply, 1));
+    std::this_thread::sleep_until(next);
   }
-  stop = true;
-  shutdown(bulk, SHUT_RDWR);
-  reader.join();
   return percentiles(us);
 }
 

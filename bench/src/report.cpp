@@ -31,9 +31,6 @@ const MetricInfo kInfo[kMetricCount] = {
     {"peak memory in bulk, MB", false, 1},
 };
 
-// How a metric that another one is compared with is named in the target column.
-const char* const kShortLabel[kMetricCount] = {"", "", "", "", "1 B median"};
-
 enum class TargetKind { toPeer, toBestPeer, absolute, toOwnMetric };
 
 struct Target {
@@ -41,7 +38,8 @@ struct Target {
   TargetKind kind;
   const char* peer;  // toPeer only
   double limit;      // ratio or absolute value
-  Metric base = kMetricCount;  // toOwnMetric only
+  Metric base = kMetricCount;  // toOwnMetric only, with its name in the target column
+  const char* baseName = nullptr;
 };
 
 const Target kTargets[] = {
@@ -54,7 +52,7 @@ const Target kTargets[] = {
     {kConnectionsOne, TargetKind::toPeer, "haproxy", 1.0},
     {kConnections32, TargetKind::toPeer, "haproxy", 1.0},
     {kRtt1P50, TargetKind::toBestPeer, nullptr, 1.0},
-    {kRtt1000P50, TargetKind::toOwnMetric, nullptr, 1.1, kRtt1P50},
+    {kRtt1000P50, TargetKind::toOwnMetric, nullptr, 1.1, kRtt1P50, "1 B median"},
     {kLoadedPingP99, TargetKind::toBestPeer, nullptr, 1.0},
     {kIdleMemory, TargetKind::absolute, nullptr, 3.0},
     {kPeakMemory, TargetKind::absolute, nullptr, 16.0},
@@ -150,7 +148,7 @@ class TableWriter {
       if (t.kind == TargetKind::absolute && relay == kSubject)
         one = verdict(subject, t.limit, kInfo[m].higherIsBetter, "");
       if (t.kind == TargetKind::toOwnMetric && relay == kSubject)
-        one = "÷ its " + std::string(kShortLabel[t.base]) + ": " + number(subject / med(relay, t.base), 2) + ", " +
+        one = "÷ its " + std::string(t.baseName) + ": " + number(subject / med(relay, t.base), 2) + ", " +
               verdict(subject / med(relay, t.base), t.limit, false, "");
       if (!one.empty()) text += (text.empty() ? "" : "; ") + one;
     }
