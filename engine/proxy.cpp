@@ -273,10 +273,11 @@ static void OnConnect(std::int32_t clientSocket, int error) {
 // Client to server
 // ---------------------------------------------------------------------------
 
+// Records are never erased and map nodes never move, so a handler looks its
+// record up once for all its passes.
 static void OnClientRead(SOCKET clientSocket) {
-  std::int32_t key = static_cast<std::int32_t>(clientSocket);
+  CLIENT_DATA& E = ClientTable.at(static_cast<std::int32_t>(clientSocket));
   for (;;) {
-    CLIENT_DATA& E = ClientTable.at(key);
     E.clientReadPaused = false;
     if (!E.toServer.empty() && E.connected) FlushQueue(E.toServer, E.serverSocket);
     if (QueueFull(E.toServer)) {
@@ -329,8 +330,8 @@ static bool FlushToClient(std::int32_t clientSocket, CLIENT_DATA& E) {
 
 static void OnServerRead(std::int32_t clientSocket) {
   SOCKET client = static_cast<SOCKET>(clientSocket);
+  CLIENT_DATA& E = ClientTable.at(clientSocket);
   for (;;) {
-    CLIENT_DATA& E = ClientTable.at(clientSocket);
     E.serverReadPaused = false;
     if (!FlushToClient(clientSocket, E)) return;
     if (QueueFull(E.toClient)) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -58,6 +59,8 @@ struct ThreadQueue {
   std::vector<FetchHook> hooks;
   std::map<std::string, WNDCLASSA> classes;
   std::vector<std::unique_ptr<WindowObject>> windows;
+  static constexpr auto kPollInterval = std::chrono::microseconds(100);
+  std::chrono::steady_clock::time_point lastPoll = std::chrono::steady_clock::now();
 
   ThreadQueue() {
     epollFd = ::epoll_create1(EPOLL_CLOEXEC);
@@ -115,7 +118,10 @@ struct ThreadQueue {
     return timeout;
   }
 
+  bool PollDue() const { return std::chrono::steady_clock::now() - lastPoll >= kPollInterval; }
+
   void Wait(int timeoutMs) {
+    lastPoll = std::chrono::steady_clock::now();
     epoll_event events[64];
     int n = ::epoll_wait(epollFd, events, 64, timeoutMs);
     for (int i = 0; i < n; ++i) static_cast<WaitSource*>(events[i].data.ptr)->OnReady(events[i].events);
@@ -155,6 +161,10 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
   ThreadQueue& q = queue();
   for (;;) {
     int timeout = q.RunHooks();
+    // While messages keep coming (a busy connection re-posts its own), the
+    // other descriptors are still looked at every 100 microseconds, so that one
+    // connection cannot starve the rest.
+    if (q.PollDue()) q.Wait(0);
     if (q.TakeNext(msg)) return TRUE;
     if (q.TakeQuit(msg)) return FALSE;
     q.Wait(timeout);

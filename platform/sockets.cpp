@@ -27,7 +27,7 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 // Kernel bytes one socket may read between two dispatched messages; past it
 // recv reports would-block and FD_READ is posted again, so that one busy
 // connection does not hold up the others.
-constexpr std::size_t kReadBudget = 256 * 1024;
+constexpr std::size_t kReadBudget = 64 * 1024;
 // Free blocks kept for reuse; the rest go back to the allocator.
 constexpr std::size_t kPooledBlocks = 32;
 // How long a closed socket may take to hand its last buffered bytes to the
