@@ -29,20 +29,24 @@ struct SOCK_DATA {
 using ChunkQueue = std::deque<SOCK_DATA>;
 
 // The record of one relayed connection, keyed in ClientTable by its client
-// socket. The fields after `connected` carry the teardown and back-pressure
-// state that keeps every byte: see proxy.cpp.
+// socket. The fields after `connected` carry the state that lets a closing
+// side's bytes drain before the other side is told, and that pauses reading
+// while the queue toward the other side is full.
 struct CLIENT_DATA {
   win::SOCKET serverSocket = win::INVALID_SOCKET;
   ChunkQueue toServer;
   ChunkQueue toClient;
   bool connected = false;
 
-  bool clientOpen = false;      // the engine still holds the client socket
-  bool clientEnded = false;     // the client has closed; toServer drains, then the server is told
-  bool serverEnded = false;     // the server has closed; toClient drains, then the client is told
-  std::int32_t toServerHead = 0;  // bytes of toServer's head chunk already sent
-  std::int32_t toClientHead = 0;  // bytes of toClient's head chunk already sent
+  bool clientOpen = false;         // the engine still holds the client socket
+  bool clientEnded = false;        // the client has closed: toServer drains, then the server is told
+  bool serverEnded = false;        // the server has closed: toClient drains, then the client is told
+  bool clientReadPaused = false;   // reading the client waits for toServer to drain
+  bool serverReadPaused = false;   // reading the server waits for toClient to drain
 };
+
+// A queue holding this many chunks stops the reading of the socket that fills it.
+constexpr std::size_t MAX_QUEUED_CHUNKS = 64;
 
 extern std::map<std::int32_t, CLIENT_DATA> ClientTable;
 
@@ -58,6 +62,9 @@ extern win::SOCKET ListenSocket;
 extern win::HWND EngineWindow;
 
 std::int32_t ClientForServerSocket(win::SOCKET serverSocket);
+// Every write of a record's serverSocket goes through here, so that
+// ClientForServerSocket can answer from an index.
+void SetServerSocket(std::int32_t clientSocket, CLIENT_DATA& entry, win::SOCKET serverSocket);
 void DiscardQueue(ChunkQueue& queue);
 
 win::DWORD RelayThread(void* parameter);
@@ -68,3 +75,7 @@ void ShowMessageAsync(const char* text, const char* caption, win::UINT style);
 // it has returned, so that ClientTable can be destroyed safely. Returns at
 // once when no engine runs.
 void StopRelayThread();
+
+// Forgets every connection record and the stop request, so that a test can
+// run another engine in the same process after StopRelayThread.
+void ResetEngineState();

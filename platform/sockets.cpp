@@ -1,0 +1,658 @@
+#include "sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "messages.h"
+
+namespace win {
+namespace {
+
+// Bytes one kernel read may bring into a socket's read-ahead buffer, and the
+// most that a socket's write buffer holds before send reports would-block.
+constexpr std::size_t kBlockSize = 64 * 1024;
+// Kernel bytes one socket may read between two dispatched messages; past it
+// recv reports would-block and FD_READ is posted again, so that one busy
+// connection does not hold up the others.
+constexpr std::size_t kReadBudget = 256 * 1024;
+// Free blocks kept for reuse; the rest go back to the allocator.
+constexpr std::size_t kPooledBlocks = 32;
+// How long a closed socket may take to hand its last buffered bytes to the
+// kernel before it is closed regardless.
+constexpr auto kLingerLimit = std::chrono::seconds(30);
+// How often a listener that ran out of descriptors tries accept again.
+constexpr int kStarvedRetryMs = 200;
+
+thread_local int lastError = 0;
+
+int Fail(int error) {
+  lastError = error;
+  return SOCKET_ERROR;
+}
+
+int WsaFromErrno(int e) {
+  switch (e) {
+    case EAGAIN: return WSAEWOULDBLOCK;
+    case EINPROGRESS: return WSAEWOULDBLOCK;
+    case EINTR: return WSAEINTR;
+    case EBADF: return WSAENOTSOCK;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EACCES: return WSAEACCES;
+    case EFAULT: return WSAEFAULT;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE: return WSAEMFILE;
+    case ENFILE: return WSAEMFILE;
+    case EALREADY: return WSAEALREADY;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    case EOPNOTSUPP: return WSAEOPNOTSUPP;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+    case ENETDOWN: return WSAENETDOWN;
+    case ENETUNREACH: return WSAENETUNREACH;
+    case ECONNABORTED: return WSAECONNABORTED;
+    case ECONNRESET: return WSAECONNRESET;
+    case EPIPE: return WSAECONNRESET;
+    case ENOBUFS: return WSAENOBUFS;
+    case ENOMEM: return WSAENOBUFS;
+    case EISCONN: return WSAEISCONN;
+    case ENOTCONN: return WSAENOTCONN;
+    case ESHUTDOWN: return WSAESHUTDOWN;
+    case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECONNREFUSED: return WSAECONNREFUSED;
+    case EHOSTUNREACH: return WSAEHOSTUNREACH;
+    default: return 10000 + e;
+  }
+}
+
+// --- Buffers --------------------------------------------------------------
+
+class BlockPool {
+ public:
+  char* Take() {
+    if (free_.empty()) return new char[kBlockSize];
+    char* block = free_.back();
+    free_.pop_back();
+    return block;
+  }
+  void Give(char* block) {
+    if (free_.size() < kPooledBlocks)
+      free_.push_back(block);
+    else
+      delete[] block;
+  }
+
+ private:
+  std::vector<char*> free_;
+};
+
+BlockPool& pool() {
+  static BlockPool* p = new BlockPool;  // never destroyed: sockets may outlive statics
+  return *p;
+}
+
+// A byte range inside a pooled block, handed back to the pool when it empties.
+struct Buffer {
+  char* block = nullptr;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+
+  std::size_t size() const { return end - begin; }
+  bool empty() const { return begin == end; }
+  void Consume(std::size_t n) {
+    begin += n;
+    if (empty()) Release();
+  }
+  void Release() {
+    if (block) pool().Give(block);
+    block = nullptr;
+    begin = end = 0;
+  }
+  // Makes room for up to `wanted` bytes at the end; returns the room made.
+  std::size_t Reserve(std::size_t wanted) {
+    if (!block) block = pool().Take();
+    if (kBlockSize - end < wanted && begin > 0) {
+      std::memmove(block, block + begin, size());
+      end -= begin;
+      begin = 0;
+    }
+    return std::min(wanted, kBlockSize - end);
+  }
+};
+
+// --- Sockets --------------------------------------------------------------
+
+struct Sock : WaitSource {
+  int fd = -1;
+  std::uint64_t tag = 0;  // distinguishes this socket from later ones with the same value
+
+  HWND hwnd = nullptr;
+  UINT message = 0;
+  long events = 0;
+  bool inEpoll = false;
+
+  bool listening = false;
+  bool connecting = false;
+  bool connected = false;
+  bool starved = false;  // a listener whose accept ran out of descriptors
+
+  // What epoll last said, until a kernel call says otherwise.
+  bool readable = false;
+
+  // Read side.
+  Buffer in;
+  bool peerClosed = false;
+  int readError = 0;
+  bool readEnabled = true;  // FD_READ / FD_ACCEPT may be posted
+  bool closePosted = false;
+  std::size_t readThisTurn = 0;
+
+  // Write side.
+  Buffer out;
+  int writeError = 0;        // from a buffered write; reported by the next send
+  bool writeWanted = false;  // FD_WRITE is owed once the buffer drains
+  bool shutdownPending = false;
+  bool sendShut = false;
+
+  // Closed by its owner while bytes were still buffered.
+  bool orphan = false;
+  std::chrono::steady_clock::time_point lingerDeadline;
+
+  void OnReady(std::uint32_t ev) override;
+};
+
+std::uint64_t nextTag = 1;
+
+class SocketTable {
+ public:
+  Sock* Find(SOCKET s) {
+    if (s >= socks_.size()) return nullptr;
+    return socks_[s].get();
+  }
+  Sock* Live(SOCKET s) {
+    Sock* sock = Find(s);
+    return sock && !sock->orphan ? sock : nullptr;
+  }
+  Sock& Add(int fd) {
+    if (static_cast<std::size_t>(fd) >= socks_.size()) socks_.resize(fd + 1);
+    socks_[fd] = std::make_unique<Sock>();
+    socks_[fd]->fd = fd;
+    socks_[fd]->tag = nextTag++;
+    return *socks_[fd];
+  }
+  void Remove(int fd) { socks_[fd].reset(); }
+
+  template <typename F>
+  void ForEach(F f) {
+    for (auto& s : socks_)
+      if (s) f(*s);
+  }
+
+ private:
+  std::vector<std::unique_ptr<Sock>> socks_;
+};
+
+SocketTable& table() {
+  static SocketTable* t = new SocketTable;
+  return *t;
+}
+
+// Sockets with work to do after the current message: buffered bytes to
+// write, events to post again.
+struct Pending {
+  SOCKET fd;
+  std::uint64_t tag;
+};
+thread_local std::vector<Pending> pendingWork;
+thread_local bool hookInstalled = false;
+int starvedListeners = 0;
+int orphans = 0;
+
+void MarkPending(Sock& s) { pendingWork.push_back({static_cast<SOCKET>(s.fd), s.tag}); }
+
+void Post(Sock& s, long event, int error) {
+  if (!s.hwnd || !(s.events & event)) return;
+  PostTaggedMessage(s.hwnd, s.message, static_cast<WPARAM>(s.fd),
+                    MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error)), s.tag);
+}
+
+bool IsLiveTag(WPARAM wParam, std::uint64_t tag) {
+  Sock* s = table().Live(static_cast<SOCKET>(wParam));
+  return s && s->tag == tag;
+}
+
+void SetNoDelay(int fd) {
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// Hands buffered bytes to the kernel until it takes no more.
+void WriteOut(Sock& s) {
+  while (!s.out.empty() && !s.writeError) {
+    ssize_t n = ::send(s.fd, s.out.block + s.out.begin, s.out.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      s.out.Consume(static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      return;
+    } else {
+      s.writeError = WsaFromErrno(errno);
+      s.out.Release();
+    }
+  }
+  if (s.out.empty() && s.shutdownPending) {
+    s.shutdownPending = false;
+    ::shutdown(s.fd, SHUT_WR);
+  }
+}
+
+void PostReadSide(Sock& s) {
+  if (!s.readEnabled) return;
+  if (s.listening) {
+    if (s.readable && !s.starved) {
+      s.readEnabled = false;
+      Post(s, FD_ACCEPT, 0);
+    }
+    return;
+  }
+  if (!s.connected) return;
+  if (!s.in.empty() || (s.readable && !s.peerClosed && !s.readError)) {
+    s.readEnabled = false;
+    Post(s, FD_READ, 0);
+  } else if ((s.peerClosed || s.readError) && !s.closePosted) {
+    s.closePosted = true;
+    Post(s, FD_CLOSE, s.readError);
+  }
+}
+
+// Brings a socket's events and buffers up to date with what is known.
+void Update(Sock& s) {
+  s.readThisTurn = 0;
+  WriteOut(s);
+  if (s.orphan) return;
+  if (s.out.empty() && s.writeWanted && s.connected) {
+    s.writeWanted = false;
+    Post(s, FD_WRITE, 0);
+  }
+  PostReadSide(s);
+}
+
+void FinishConnect(Sock& s) {
+  int error = 0;
+  socklen_t len = sizeof error;
+  ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &error, &len);
+  s.connecting = false;
+  if (error == 0) {
+    s.connected = true;
+    Post(s, FD_CONNECT, 0);
+    s.writeWanted = true;
+  } else {
+    s.readEnabled = false;
+    Post(s, FD_CONNECT, WsaFromErrno(error));
+  }
+}
+
+void Sock::OnReady(std::uint32_t ev) {
+  if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) readable = true;
+  if (connecting && (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP))) FinishConnect(*this);
+  Update(*this);
+}
+
+void CloseNow(Sock& s) {
+  s.in.Release();
+  s.out.Release();
+  if (s.orphan) --orphans;
+  if (s.starved) --starvedListeners;
+  ::close(s.fd);
+  table().Remove(s.fd);
+  // A descriptor is free again: listeners that ran out may accept now.
+  if (starvedListeners > 0) {
+    table().ForEach([](Sock& l) {
+      if (l.starved) {
+        l.starved = false;
+        --starvedListeners;
+        MarkPending(l);
+      }
+    });
+  }
+}
+
+void RetryStarvedListeners() {
+  table().ForEach([](Sock& l) {
+    if (l.starved) {
+      l.starved = false;
+      --starvedListeners;
+      Update(l);
+    }
+  });
+}
+
+void FinishOrphans() {
+  auto now = std::chrono::steady_clock::now();
+  std::vector<Sock*> done;
+  table().ForEach([&](Sock& s) {
+    if (s.orphan && (s.out.empty() || s.writeError || now >= s.lingerDeadline)) done.push_back(&s);
+  });
+  for (Sock* s : done) CloseNow(*s);
+}
+
+// Runs after every dispatched message, before the next one is fetched.
+int AfterMessage() {
+  std::vector<Pending> work;
+  work.swap(pendingWork);
+  for (const Pending& p : work) {
+    Sock* s = table().Find(p.fd);
+    if (s && s->tag == p.tag) Update(*s);
+  }
+  if (orphans > 0) FinishOrphans();
+  if (!pendingWork.empty()) return 0;
+  if (starvedListeners > 0) {
+    static thread_local auto lastRetry = std::chrono::steady_clock::now();
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastRetry >= std::chrono::milliseconds(kStarvedRetryMs)) {
+      lastRetry = now;
+      RetryStarvedListeners();
+      return 0;
+    }
+    return kStarvedRetryMs;
+  }
+  return orphans > 0 ? 1000 : -1;
+}
+
+void Watch(Sock& s) {
+  if (!hookInstalled) {
+    hookInstalled = true;
+    SetTagChecker(&IsLiveTag);
+    AddFetchHook(&AfterMessage);
+  }
+  if (s.inEpoll) return;
+  epoll_event ev{};
+  ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+  ev.data.ptr = static_cast<WaitSource*>(&s);
+  if (::epoll_ctl(QueueEpollFd(), EPOLL_CTL_ADD, s.fd, &ev) == 0) s.inEpoll = true;
+}
+
+// Winsock's 16-byte IPv4 address has the same bytes as the POSIX one but for
+// the family field, which both keep in host order at the front.
+bool ToPosix(const sockaddr* name, int length, ::sockaddr_in& out) {
+  if (!name || length < static_cast<int>(sizeof(sockaddr_in))) return false;
+  const auto* in = reinterpret_cast<const sockaddr_in*>(name);
+  if (in->sin_family != AF_INET) return false;
+  std::memset(&out, 0, sizeof out);
+  out.sin_family = AF_INET;
+  out.sin_port = in->sin_port;
+  out.sin_addr.s_addr = in->sin_addr.s_addr;
+  return true;
+}
+
+void FromPosix(const ::sockaddr_in& in, sockaddr* name, int* length) {
+  if (!name || !length || *length < static_cast<int>(sizeof(sockaddr_in))) return;
+  auto* out = reinterpret_cast<sockaddr_in*>(name);
+  std::memset(out, 0, sizeof *out);
+  out->sin_family = AF_INET;
+  out->sin_port = in.sin_port;
+  out->sin_addr.s_addr = in.sin_addr.s_addr;
+  *length = sizeof(sockaddr_in);
+}
+
+}  // namespace
+
+int WSAStartup(WORD versionRequested, WSADATA* data) {
+  if ((versionRequested & 0xFF) < 1) return 10092;  // WSAVERNOTSUPPORTED
+  if (data) {
+    std::memset(data, 0, sizeof *data);
+    data->wVersion = 0x0101;
+    data->wHighVersion = 0x0101;
+    std::strcpy(data->szDescription, "Velotrunk sockets over epoll");
+    std::strcpy(data->szSystemStatus, "Running");
+    data->iMaxSockets = 0xFFFF;
+  }
+  return 0;
+}
+
+int WSACleanup() { return 0; }
+int WSAGetLastError() { return lastError; }
+void WSASetLastError(int error) { lastError = error; }
+
+SOCKET socket(int af, int type, int protocol) {
+  if (af != AF_INET || type != SOCK_STREAM) {
+    lastError = WSAEAFNOSUPPORT;
+    return INVALID_SOCKET;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+  if (fd < 0) {
+    lastError = WsaFromErrno(errno);
+    return INVALID_SOCKET;
+  }
+  SetNoDelay(fd);
+  table().Add(fd);
+  return static_cast<SOCKET>(fd);
+}
+
+int bind(SOCKET s, const sockaddr* name, int nameLength) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  ::sockaddr_in address;
+  if (!ToPosix(name, nameLength, address)) return Fail(WSAEFAULT);
+  // Windows lets a new listener take a port whose old connections linger in
+  // TIME_WAIT and refuses one that another socket listens on; on Linux that
+  // is what SO_REUSEADDR gives.
+  int one = 1;
+  ::setsockopt(sock->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(sock->fd, reinterpret_cast<::sockaddr*>(&address), sizeof address) != 0)
+    return Fail(WsaFromErrno(errno));
+  return 0;
+}
+
+int listen(SOCKET s, int backlog) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  if (::listen(sock->fd, backlog) != 0) return Fail(WsaFromErrno(errno));
+  sock->listening = true;
+  MarkPending(*sock);
+  return 0;
+}
+
+SOCKET accept(SOCKET s, sockaddr* address, int* addressLength) {
+  Sock* listener = table().Live(s);
+  if (!listener) {
+    lastError = WSAENOTSOCK;
+    return INVALID_SOCKET;
+  }
+  listener->readEnabled = true;
+  MarkPending(*listener);
+  ::sockaddr_in peer{};
+  socklen_t peerLength = sizeof peer;
+  int fd = ::accept4(listener->fd, reinterpret_cast<::sockaddr*>(&peer), &peerLength,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) {
+    int e = errno;
+    if (e == EAGAIN) listener->readable = false;
+    if ((e == EMFILE || e == ENFILE) && !listener->starved) {
+      listener->starved = true;
+      ++starvedListeners;
+    }
+    lastError = WsaFromErrno(e);
+    return INVALID_SOCKET;
+  }
+  SetNoDelay(fd);
+  // Table growth may move nothing the listener points to: entries are heap objects.
+  HWND hwnd = listener->hwnd;
+  UINT message = listener->message;
+  long events = listener->events;
+  Sock& sock = table().Add(fd);
+  sock.connected = true;
+  sock.hwnd = hwnd;
+  sock.message = message;
+  sock.events = events;
+  sock.writeWanted = true;  // an accepted socket reports FD_WRITE once
+  if (hwnd) Watch(sock);
+  MarkPending(sock);
+  FromPosix(peer, address, addressLength);
+  return static_cast<SOCKET>(fd);
+}
+
+int connect(SOCKET s, const sockaddr* name, int nameLength) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  ::sockaddr_in address;
+  if (!ToPosix(name, nameLength, address)) return Fail(WSAEFAULT);
+  if (sock->connected || sock->connecting) return Fail(sock->connected ? WSAEISCONN : WSAEALREADY);
+  int result = ::connect(sock->fd, reinterpret_cast<::sockaddr*>(&address), sizeof address);
+  if (result == 0 || errno == EINPROGRESS) {
+    sock->connecting = true;
+    if (result == 0) FinishConnect(*sock);
+    return Fail(WSAEWOULDBLOCK);
+  }
+  // A connect refused at once is reported like one refused later, so that
+  // the owner learns of it through FD_CONNECT either way.
+  int error = WsaFromErrno(errno);
+  sock->readEnabled = false;
+  Post(*sock, FD_CONNECT, error);
+  return Fail(error);
+}
+
+int recv(SOCKET s, char* buffer, int length, int flags) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  if (sock->listening || (!sock->connected && !sock->connecting)) return Fail(WSAENOTCONN);
+  if (length <= 0) return 0;
+  sock->readEnabled = true;
+  MarkPending(*sock);
+  if (sock->in.empty()) {
+    if (sock->readError) return Fail(sock->readError);
+    if (sock->peerClosed) return 0;
+    if (!sock->readable || !sock->connected || sock->readThisTurn >= kReadBudget)
+      return Fail(WSAEWOULDBLOCK);
+    std::size_t room = sock->in.Reserve(kBlockSize);
+    ssize_t n;
+    do {
+      n = ::recv(sock->fd, sock->in.block + sock->in.end, room, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) {
+      sock->in.Release();
+      sock->peerClosed = true;
+      return 0;
+    }
+    if (n < 0) {
+      sock->in.Release();
+      if (errno == EAGAIN) {
+        sock->readable = false;
+        return Fail(WSAEWOULDBLOCK);
+      }
+      sock->readError = WsaFromErrno(errno);
+      return Fail(sock->readError);
+    }
+    sock->in.end += static_cast<std::size_t>(n);
+    sock->readThisTurn += static_cast<std::size_t>(n);
+  }
+  std::size_t n = std::min(static_cast<std::size_t>(length), sock->in.size());
+  std::memcpy(buffer, sock->in.block + sock->in.begin, n);
+  sock->in.Consume(n);
+  return static_cast<int>(n);
+}
+
+int send(SOCKET s, const char* buffer, int length, int flags) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  if (sock->writeError) return Fail(sock->writeError);
+  if (!sock->connected) return Fail(WSAENOTCONN);
+  if (sock->sendShut) return Fail(WSAESHUTDOWN);
+  if (length <= 0) return 0;
+  std::size_t wanted = static_cast<std::size_t>(length);
+  std::size_t room = sock->out.Reserve(wanted);
+  if (room == 0) {
+    WriteOut(*sock);  // the buffer is full: give the kernel what it takes now
+    if (sock->writeError) return Fail(sock->writeError);
+    room = sock->out.Reserve(wanted);
+  }
+  if (room == 0) {
+    sock->writeWanted = true;
+    return Fail(WSAEWOULDBLOCK);
+  }
+  std::memcpy(sock->out.block + sock->out.end, buffer, room);
+  sock->out.end += room;
+  MarkPending(*sock);
+  return static_cast<int>(room);
+}
+
+int shutdown(SOCKET s, int how) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  if (!sock->connected) return Fail(WSAENOTCONN);
+  if (how == SD_RECEIVE || how == SD_BOTH) ::shutdown(sock->fd, SHUT_RD);
+  if (how == SD_SEND || how == SD_BOTH) {
+    sock->sendShut = true;
+    if (sock->out.empty())
+      ::shutdown(sock->fd, SHUT_WR);
+    else
+      sock->shutdownPending = true;  // after the buffered bytes
+  }
+  return 0;
+}
+
+int closesocket(SOCKET s) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  // Its waiting messages go stale with the new tag; no new ones are posted.
+  sock->hwnd = nullptr;
+  sock->tag = nextTag++;
+  WriteOut(*sock);
+  if (sock->out.empty() || sock->writeError) {
+    CloseNow(*sock);
+  } else {
+    // Bytes already accepted by send still reach the peer, as after a
+    // graceful close; the descriptor stays ours until they are written.
+    sock->orphan = true;
+    sock->lingerDeadline = std::chrono::steady_clock::now() + kLingerLimit;
+    ++orphans;
+  }
+  return 0;
+}
+
+int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  sock->hwnd = events ? hwnd : nullptr;
+  sock->message = message;
+  sock->events = events;
+  if (sock->hwnd) Watch(*sock);
+  MarkPending(*sock);
+  return 0;
+}
+
+u_long inet_addr(const char* text) {
+  ::in_addr address;
+  if (!text || ::inet_aton(text, &address) == 0) return INADDR_NONE;
+  return address.s_addr;
+}
+
+// glibc defines the POSIX byte-order calls as macros; these are spelled out.
+#undef htons
+#undef htonl
+#undef ntohs
+#undef ntohl
+u_short htons(u_short v) {
+  return std::endian::native == std::endian::little ? __builtin_bswap16(v) : v;
+}
+u_long htonl(u_long v) {
+  return std::endian::native == std::endian::little ? __builtin_bswap32(v) : v;
+}
+u_short ntohs(u_short v) { return htons(v); }
+u_long ntohl(u_long v) { return htonl(v); }
+
+}  // namespace win
