@@ -49,9 +49,13 @@ int ResultFor(int button) {
   }
 }
 
-QMessageBox* MakeBox(const std::string& text, const std::string& caption, win::UINT type, QWidget* parent) {
+// A system-modal box stays on top. (Setting the modality resets the window
+// flags, so it comes first.)
+QMessageBox* MakeBox(const std::string& text, const std::string& caption, win::UINT type, QWidget* parent,
+                     Qt::WindowModality modality) {
   auto* box = new QMessageBox(IconFor(type), QString::fromStdString(caption), QString::fromStdString(text),
                               ButtonsFor(type), parent);
+  box->setWindowModality(modality);
   if (type & win::MB_SYSTEMMODAL) box->setWindowFlag(Qt::WindowStaysOnTopHint);
   return box;
 }
@@ -67,7 +71,7 @@ struct QtMessageBoxes::State {
   bool shutdown = false;
 
   int ShowHere(const std::string& text, const std::string& caption, win::UINT type) {
-    std::unique_ptr<QMessageBox> box(MakeBox(text, caption, type, QApplication::activeWindow()));
+    std::unique_ptr<QMessageBox> box(MakeBox(text, caption, type, QApplication::activeWindow(), Qt::ApplicationModal));
     return ResultFor(box->exec());
   }
 
@@ -85,10 +89,10 @@ struct QtMessageBoxes::State {
     if (shutdown) return 0;
     QMetaObject::invokeMethod(qApp, [self, answer, text, caption, type] {
       if (self->Stopped()) return;
-      QMessageBox* box = MakeBox(text, caption, type, nullptr);
+      // Not modal: the window stays usable, as with a box without owner.
+      QMessageBox* box = MakeBox(text, caption, type, nullptr, Qt::NonModal);
       box->setAttribute(Qt::WA_DeleteOnClose);
       box->setAttribute(Qt::WA_QuitOnClose, false);
-      box->setWindowModality(Qt::NonModal);  // the window stays usable, as with an ownerless box
       QObject::connect(box, &QMessageBox::finished, [self, answer](int button) {
         std::lock_guard lock(self->mutex);
         answer->done = true;
