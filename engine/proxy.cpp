@@ -178,12 +178,14 @@ void ShowMessageAsync(const char* text, const char* caption, UINT style) {
 // ---------------------------------------------------------------------------
 
 static void CloseClient(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (!E.clientOpen) return;
   closesocket(static_cast<SOCKET>(clientSocket));
   E.clientOpen = false;
   E.clientReadPaused = false;
 }
 
 static void CloseServer(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (E.serverSocket == INVALID_SOCKET) return;
   closesocket(E.serverSocket);
   SetServerSocket(clientSocket, E, INVALID_SOCKET);
 }
@@ -194,7 +196,7 @@ static void EndServerSide(std::int32_t clientSocket, CLIENT_DATA& E) {
   CloseServer(clientSocket, E);
   DiscardQueue(E.toServer);
   DiscardQueue(E.toClient);
-  if (E.clientEnded && E.clientOpen) CloseClient(clientSocket, E);
+  if (E.clientEnded) CloseClient(clientSocket, E);
 }
 
 // After the client has closed: once everything it sent has reached the
@@ -306,12 +308,31 @@ static void OnServerWrite(std::int32_t clientSocket) {
 // Server to client
 // ---------------------------------------------------------------------------
 
+// The client connection is broken: give the whole connection up.
+static void GiveUp(std::int32_t clientSocket, CLIENT_DATA& E) {
+  CloseClient(clientSocket, E);
+  CloseServer(clientSocket, E);
+  DiscardQueue(E.toServer);
+  DiscardQueue(E.toClient);
+}
+
+// Sends what waits for the client. A client that has closed and now refuses
+// bytes with an error will never take them, and no other event would end the
+// connection: it is given up. Returns false when that happened.
+static bool FlushToClient(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (E.toClient.empty()) return true;
+  FlushQueue(E.toClient, static_cast<SOCKET>(clientSocket));
+  if (E.toClient.empty() || !E.clientEnded || WSAGetLastError() == WSAEWOULDBLOCK) return true;
+  GiveUp(clientSocket, E);
+  return false;
+}
+
 static void OnServerRead(std::int32_t clientSocket) {
   SOCKET client = static_cast<SOCKET>(clientSocket);
   for (;;) {
     CLIENT_DATA& E = ClientTable.at(clientSocket);
     E.serverReadPaused = false;
-    if (!E.toClient.empty()) FlushQueue(E.toClient, client);
+    if (!FlushToClient(clientSocket, E)) return;
     if (QueueFull(E.toClient)) {
       E.serverReadPaused = true;  // OnClientWrite reads on once the queue drains
       return;
@@ -322,11 +343,7 @@ static void OnServerRead(std::int32_t clientSocket) {
     if (!E.toClient.empty()) {
       E.toClient.emplace_back(buffer, count);
     } else if (!SendOrQueue(E.toClient, client, buffer, count)) {
-      // The client connection is broken: give the connection up.
-      CloseClient(clientSocket, E);
-      CloseServer(clientSocket, E);
-      DiscardQueue(E.toServer);
-      DiscardQueue(E.toClient);
+      GiveUp(clientSocket, E);
       return;
     }
   }
@@ -338,7 +355,7 @@ static void OnClientWrite(std::int32_t clientSocket) {
     FinishServerClose(clientSocket, E);
     return;
   }
-  if (!E.toClient.empty()) FlushQueue(E.toClient, static_cast<SOCKET>(clientSocket));
+  if (!FlushToClient(clientSocket, E)) return;
   if (E.serverReadPaused && !QueueFull(E.toClient)) OnServerRead(clientSocket);
 }
 
@@ -348,10 +365,15 @@ static void OnClientWrite(std::int32_t clientSocket) {
 
 // The client has closed its sending side. What it sent still goes to the
 // server (once connected); the client socket stays open for the server's
-// answer until the server side ends.
-static void OnClientClose(std::int32_t clientSocket) {
+// answer until the server side ends. A reset client can take no answer, so
+// its connection is given up at once.
+static void OnClientClose(std::int32_t clientSocket, int error) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
   E.clientEnded = true;
+  if (error != 0) {
+    GiveUp(clientSocket, E);
+    return;
+  }
   if (E.serverSocket == INVALID_SOCKET) {
     CloseClient(clientSocket, E);
     DiscardQueue(E.toServer);
@@ -395,7 +417,7 @@ static LRESULT OnClientSocketEvent(HWND window, UINT message, WPARAM wParam, LPA
     case FD_READ: OnClientRead(s); return 0;
     case FD_WRITE: OnClientWrite(key); return DefWindowProcA(window, message, wParam, lParam);
     case FD_ACCEPT: OnAccept(); return 0;
-    case FD_CLOSE: OnClientClose(key); return 0;
+    case FD_CLOSE: OnClientClose(key, WSAGETSELECTERROR(lParam)); return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }

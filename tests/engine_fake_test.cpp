@@ -277,6 +277,25 @@ TEST_F(EngineTest, ClientCloseDeliversItsUploadThenTheServersAnswer) {
   EXPECT_FALSE(Sock(server).open);
 }
 
+TEST_F(EngineTest, AClientThatResetsOrRefusesTheAnswerEndsTheConnection) {
+  SOCKET server = AcceptAndConnect(kClient);
+  ClientEvent(kClient, FD_CLOSE, WSAECONNRESET);
+  EXPECT_FALSE(Sock(kClient).open);
+  EXPECT_FALSE(Sock(server).open);
+
+  // A client that closed in order, then refuses the answer it is sent.
+  SOCKET other = AcceptAndConnect(6);
+  ClientEvent(6, FD_CLOSE);
+  Sock(6).sendRoom = 0;
+  Sock(other).inbound = Bytes(300, 12);
+  ServerEvent(other, FD_READ);
+  EXPECT_TRUE(Sock(other).open);
+  Sock(6).sendScript = {-WSAECONNRESET};
+  ClientEvent(6, FD_WRITE);
+  EXPECT_FALSE(Sock(6).open);
+  EXPECT_FALSE(Sock(other).open);
+}
+
 TEST_F(EngineTest, ClientCloseWhileConnectingWaitsForTheConnect) {
   SOCKET server = Accept(kClient);
   Sock(kClient).inbound = "request";

@@ -1,0 +1,83 @@
+// Loopback helpers for tests over real sockets: a test server with a few
+// behaviours, the headless relay as a child process, and blocking clients.
+// Everything binds to 127.0.0.1 only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace loopback {
+
+// A free TCP port on 127.0.0.1 (as free as the kernel says at that moment).
+int FreePort();
+
+// Deterministic bytes: the same (seed, size) always gives the same text.
+std::string Pattern(std::uint64_t seed, std::size_t size);
+
+// Lets this process use as many descriptors as the hard limit allows.
+void RaiseDescriptorLimit();
+
+// A single-threaded poll server on 127.0.0.1.
+//  kEcho:   sends back what it reads; after the peer's end of stream and the
+//           last byte echoed, it closes.
+//  kSource: reads an 8-byte header (seed:4, size:4, little-endian), then sends
+//           Pattern(seed, size) and closes. Ignores what follows the header.
+//  kSink:   reads until end of stream, at most `sinkRate` bytes per second
+//           (0: no limit), and records every connection's bytes.
+class TestServer {
+ public:
+  enum Mode { kEcho, kSource, kSink };
+  explicit TestServer(Mode mode, std::size_t sinkRate = 0);
+  ~TestServer();
+
+  int port() const { return port_; }
+  // The bytes each finished sink connection received, in the order they ended.
+  std::vector<std::string> SinkResults();
+  int OpenConnections() const { return open_; }
+
+ private:
+  void Run();
+
+  Mode mode_;
+  std::size_t sinkRate_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  int wakeFd_ = -1;
+  std::atomic<int> open_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> sinkResults_;
+  std::thread thread_;
+};
+
+// velotrunk-relay started as a child process; SIGTERM and a wait at the end.
+class RelayProcess {
+ public:
+  // maxDescriptors > 0 lowers the child's descriptor limit (soft and hard).
+  RelayProcess(int listenPort, int serverPort, long maxDescriptors = 0);
+  ~RelayProcess();
+  pid_t pid() const { return pid_; }
+  int port() const { return port_; }
+  long ResidentKiB() const;     // VmRSS
+  double CpuSeconds() const;    // user + system time so far
+  int Stop();                   // SIGTERM; returns the exit status (or -1)
+
+ private:
+  pid_t pid_ = -1;
+  int port_;
+};
+
+// A blocking client socket with 20-second send and receive timeouts.
+int Connect(int port);
+bool SendAll(int fd, const std::string& data);
+std::string ReceiveAll(int fd);  // until end of stream, error or timeout
+std::string ReceiveExactly(int fd, std::size_t size);
+std::string SourceHeader(std::uint32_t seed, std::uint32_t size);
+
+}  // namespace loopback
