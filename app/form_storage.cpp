@@ -94,6 +94,18 @@ Qt::WindowState StateFromShowCmd(int showCmd, Qt::WindowState fallback) {
   }
 }
 
+// The property's name as the component's meta-object spells it: the exact
+// spelling if there is one (a widget may have both "text" and "Text"), else
+// the first that differs only in case; empty when there is none.
+QByteArray FindProperty(const QObject* component, const QString& name) {
+  const QMetaObject* meta = component->metaObject();
+  if (meta->indexOfProperty(name.toLatin1()) >= 0) return name.toLatin1();
+  for (int i = 0; i < meta->propertyCount(); ++i)
+    if (QString::fromLatin1(meta->property(i).name()).compare(name, Qt::CaseInsensitive) == 0)
+      return meta->property(i).name();
+  return {};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -272,14 +284,8 @@ void TFormStorage::Bind() {
     if (dot < 0 || name.isEmpty() || property.isEmpty()) continue;
     for (QObject* component : components) {
       if (component->objectName().compare(name, Qt::CaseInsensitive) != 0) continue;
-      const QMetaObject* meta = component->metaObject();
-      for (int i = 0; i < meta->propertyCount(); ++i) {
-        QByteArray spelled = meta->property(i).name();
-        if (QString::fromLatin1(spelled).compare(property, Qt::CaseInsensitive) == 0) {
-          bound_.push_back({component, spelled, (component->objectName() + '_' + spelled).toStdString()});
-          break;
-        }
-      }
+      if (QByteArray spelled = FindProperty(component, property); !spelled.isEmpty())
+        bound_.push_back({component, spelled, (component->objectName() + '_' + spelled).toStdString()});
       break;
     }
   }
