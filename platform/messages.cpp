@@ -161,6 +161,15 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
   }
 }
 
+BOOL PeekMessageA(MSG* msg, HWND, UINT, UINT, UINT) {
+  ThreadQueue& q = queue();
+  q.RunHooks();
+  if (q.TakeNext(msg) || q.TakeQuit(msg)) return TRUE;
+  q.Wait(0);
+  q.RunHooks();
+  return q.TakeNext(msg) || q.TakeQuit(msg);
+}
+
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {

@@ -57,6 +57,11 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowNam
                      void* param);
 BOOL ShowWindow(HWND hwnd, int cmdShow);
 BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
+constexpr UINT PM_NOREMOVE = 0;
+constexpr UINT PM_REMOVE = 1;
+// Like GetMessageA without waiting: FALSE when no message is ready. Only
+// PM_REMOVE is supported.
+BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMessage);
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageA(const MSG* msg);
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -167,6 +167,8 @@ struct Sock : WaitSource {
   bool shutdownPending = false;
   bool sendShut = false;
 
+  bool pending = false;  // listed in pendingWork
+
   // Closed by its owner while bytes were still buffered.
   bool orphan = false;
   std::chrono::steady_clock::time_point lingerDeadline;
@@ -221,7 +223,11 @@ thread_local bool hookInstalled = false;
 int starvedListeners = 0;
 int orphans = 0;
 
-void MarkPending(Sock& s) { pendingWork.push_back({static_cast<SOCKET>(s.fd), s.tag}); }
+void MarkPending(Sock& s) {
+  if (s.pending) return;
+  s.pending = true;
+  pendingWork.push_back({static_cast<SOCKET>(s.fd), s.tag});
+}
 
 void Post(Sock& s, long event, int error) {
   if (!s.hwnd || !(s.events & event)) return;
@@ -356,7 +362,9 @@ int AfterMessage() {
   work.swap(pendingWork);
   for (const Pending& p : work) {
     Sock* s = table().Find(p.fd);
-    if (s && s->tag == p.tag) Update(*s);
+    if (!s || s->tag != p.tag) continue;
+    s->pending = false;
+    Update(*s);
   }
   if (orphans > 0) FinishOrphans();
   if (!pendingWork.empty()) return 0;
@@ -461,6 +469,10 @@ int bind(SOCKET s, const sockaddr* name, int nameLength) {
 int listen(SOCKET s, int backlog) {
   Sock* sock = table().Live(s);
   if (!sock) return Fail(WSAENOTSOCK);
+  // Winsock 1.1 caps the backlog at its SOMAXCONN, 5, so 5 asks for the most
+  // the system allows. Taken literally on Linux it would drop the SYNs of a
+  // burst of connections and stall each dropped client for a second or more.
+  if (backlog >= 5) backlog = SOMAXCONN;
   if (::listen(sock->fd, backlog) != 0) return Fail(WsaFromErrno(errno));
   sock->listening = true;
   MarkPending(*sock);
@@ -545,6 +557,12 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     } while (n < 0 && errno == EINTR);
     if (n == 0) {
       sock->in.Release();
+      // A reset that a buffered write met first leaves the read side an
+      // ordinary end of stream; the owner still hears of the reset.
+      if (sock->writeError == WSAECONNRESET) {
+        sock->readError = WSAECONNRESET;
+        return Fail(sock->readError);
+      }
       sock->peerClosed = true;
       return 0;
     }

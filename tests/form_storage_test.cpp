@@ -66,6 +66,7 @@ struct Box {
 class FormStorage : public ::testing::Test {
  protected:
   void SetUp() override {
+    QCoreApplication::setApplicationName("Velotrunk");
     folder_ = fs::temp_directory_path() /
               ("form_storage_test_" + std::to_string(::getpid()) + "_" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());

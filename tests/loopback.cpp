@@ -310,4 +310,19 @@ std::string SourceHeader(std::uint32_t seed, std::uint32_t size) {
   return h;
 }
 
+int LocalPort(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
+void ShrinkSendBuffer(int fd, int bytes) { ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
+
+void CloseWithReset(int fd) {
+  linger reset{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  ::close(fd);
+}
+
 }  // namespace loopback

@@ -80,4 +80,10 @@ std::string ReceiveAll(int fd);  // until end of stream, error or timeout
 std::string ReceiveExactly(int fd, std::size_t size);
 std::string SourceHeader(std::uint32_t seed, std::uint32_t size);
 
+// Plain descriptor helpers for tests that must not see the POSIX socket
+// headers (their macros clash with the Winsock-shaped names).
+int LocalPort(int fd);
+void ShrinkSendBuffer(int fd, int bytes);
+void CloseWithReset(int fd);            // the peer sees a reset, not an end of stream
+
 }  // namespace loopback

@@ -1,0 +1,264 @@
+// The socket layer's own rules over real loopback sockets: read-ahead that
+// still posts FD_CLOSE after the last byte, buffered writes that survive
+// partial kernel writes and report a reset on the next call, stale messages
+// of closed sockets, and connect outcomes.
+
+#include "sockets.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "loopback.h"
+#include "messages.h"
+
+namespace {
+
+constexpr win::UINT kSocketMessage = win::WM_USER + 1;
+
+struct Event {
+  win::SOCKET socket;
+  win::WORD event;
+  win::WORD error;
+};
+
+std::vector<Event> events;
+std::function<void(const Event&)> onEvent;
+
+win::LRESULT TestWindowProc(win::HWND, win::UINT message, win::WPARAM wParam, win::LPARAM lParam) {
+  if (message != kSocketMessage) return 0;
+  Event e{static_cast<win::SOCKET>(wParam), win::WSAGETSELECTEVENT(lParam), win::WSAGETSELECTERROR(lParam)};
+  events.push_back(e);
+  if (onEvent) onEvent(e);
+  return 0;
+}
+
+int PortOf(win::SOCKET s) { return loopback::LocalPort(static_cast<int>(s)); }
+
+class SocketLayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static bool registered = [] {
+      win::WNDCLASSA wc{};
+      wc.lpfnWndProc = TestWindowProc;
+      wc.lpszClassName = "socket layer test";
+      return win::RegisterClassA(&wc) != 0;
+    }();
+    ASSERT_TRUE(registered);
+    window = win::CreateWindowExA(0, "socket layer test", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                  nullptr);
+    events.clear();
+    onEvent = nullptr;
+    win::WSADATA data;
+    win::WSAStartup(0x0101, &data);
+  }
+  void TearDown() override {
+    onEvent = nullptr;
+    for (win::SOCKET s : owned) win::closesocket(s);
+  }
+
+  // Dispatches messages until `done` holds or the time is up.
+  static bool Pump(const std::function<bool()>& done, int ms = 10000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      win::MSG msg;
+      if (win::PeekMessageA(&msg, nullptr, 0, 0, win::PM_REMOVE))
+        win::DispatchMessageA(&msg);
+      else
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+  }
+  static void PumpFor(int ms) {
+    Pump([] { return false; }, ms);
+  }
+
+  // A listener on 127.0.0.1 reporting to the test window.
+  win::SOCKET Listen() {
+    win::SOCKET l = win::socket(win::AF_INET, win::SOCK_STREAM, 0);
+    win::sockaddr_in a{};
+    a.sin_family = win::AF_INET;
+    a.sin_addr.s_addr = win::htonl(0x7F000001);
+    EXPECT_EQ(win::bind(l, reinterpret_cast<win::sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(win::listen(l, 5), 0);
+    win::WSAAsyncSelect(l, window, kSocketMessage, win::FD_ACCEPT | win::FD_READ | win::FD_WRITE | win::FD_CLOSE);
+    owned.push_back(l);
+    return l;
+  }
+
+  // Connects a plain POSIX client to the listener and returns both ends.
+  std::pair<win::SOCKET, int> AcceptPeer(win::SOCKET listener) {
+    int peer = loopback::Connect(PortOf(listener));
+    win::SOCKET accepted = win::INVALID_SOCKET;
+    onEvent = [&](const Event& e) {
+      if (e.event == win::FD_ACCEPT) accepted = win::accept(listener, nullptr, nullptr);
+    };
+    EXPECT_TRUE(Pump([&] { return accepted != win::INVALID_SOCKET; }));
+    onEvent = nullptr;
+    owned.push_back(accepted);
+    return {accepted, peer};
+  }
+
+  static int Count(win::SOCKET s, win::WORD event) {
+    int n = 0;
+    for (const Event& e : events) n += e.socket == s && e.event == event;
+    return n;
+  }
+
+  win::HWND window = nullptr;
+  std::vector<win::SOCKET> owned;
+};
+
+TEST_F(SocketLayerTest, ReadAheadPostsCloseOnlyAfterTheLastByteIsRead) {
+  auto [s, peer] = AcceptPeer(Listen());
+  std::string data = loopback::Pattern(1, 300000);
+  std::thread sender([&, peer = peer] {
+    loopback::SendAll(peer, data);
+    ::close(peer);
+  });
+  // One small read per FD_READ: the layer must keep posting while it holds bytes.
+  std::string got;
+  std::size_t readWhenClosed = 0;
+  onEvent = [&, s = s](const Event& e) {
+    if (e.socket != s) return;
+    char buffer[100];
+    if (e.event == win::FD_READ) {
+      int n = win::recv(s, buffer, sizeof buffer, 0);
+      if (n > 0) got.append(buffer, n);
+    }
+    if (e.event == win::FD_CLOSE) readWhenClosed = got.size();
+  };
+  EXPECT_TRUE(Pump([&, s = s] { return Count(s, win::FD_CLOSE) > 0; }));
+  sender.join();
+  PumpFor(50);
+  EXPECT_EQ(Count(s, win::FD_CLOSE), 1);
+  EXPECT_EQ(readWhenClosed, data.size());
+  EXPECT_TRUE(got == data);
+  EXPECT_GE(Count(s, win::FD_READ), 3000);
+}
+
+TEST_F(SocketLayerTest, PartialKernelWritesNeitherStallNorReorder) {
+  auto [s, peer] = AcceptPeer(Listen());
+  loopback::ShrinkSendBuffer(static_cast<int>(s), 4096);  // the kernel takes a few KiB at a time
+  std::string data = loopback::Pattern(2, 16 << 20);
+  std::size_t sent = 0;
+  bool blocked = false;
+  auto sendMore = [&, s = s] {
+    while (sent < data.size()) {
+      int n = win::send(s, data.data() + sent, static_cast<int>(std::min<std::size_t>(1000, data.size() - sent)), 0);
+      if (n == win::SOCKET_ERROR) {
+        EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+        blocked = true;
+        return;
+      }
+      sent += n;
+    }
+    win::shutdown(s, win::SD_SEND);
+  };
+  onEvent = [&, s = s](const Event& e) {
+    if (e.socket == s && e.event == win::FD_WRITE) sendMore();
+  };
+  sendMore();
+  ASSERT_TRUE(blocked) << "the peer reads nothing yet, so the layer's buffer must fill";
+  EXPECT_LT(sent, data.size());
+
+  std::string received;
+  std::thread reader([&, peer = peer] { received = loopback::ReceiveAll(peer); });
+  bool done = Pump([&] { return sent == data.size(); }, 20000);
+  PumpFor(100);  // the last buffered bytes and the shutdown go out after a message
+  reader.join();
+  ::close(peer);
+  EXPECT_TRUE(done);
+  EXPECT_GE(Count(s, win::FD_WRITE), 2);  // once on accept, then after each would-block
+  EXPECT_TRUE(received == data);
+}
+
+TEST_F(SocketLayerTest, AResetMetByABufferedWriteIsReportedByTheNextCall) {
+  auto [s, peer] = AcceptPeer(Listen());
+  PumpFor(20);
+  loopback::CloseWithReset(peer);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  EXPECT_EQ(win::send(s, "0123456789", 10, 0), 10);  // taken into the buffer
+  onEvent = [&, s = s](const Event& e) {
+    char buffer[100];
+    if (e.socket == s && e.event == win::FD_READ) win::recv(s, buffer, sizeof buffer, 0);
+  };
+  EXPECT_TRUE(Pump([&, s = s] { return Count(s, win::FD_CLOSE) > 0; }));
+  EXPECT_EQ(win::send(s, "more", 4, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAECONNRESET);
+  for (const Event& e : events)
+    if (e.socket == s && e.event == win::FD_CLOSE) EXPECT_EQ(e.error, win::WSAECONNRESET);
+}
+
+TEST_F(SocketLayerTest, WaitingMessagesOfAClosedSocketNeverReachItsSuccessor) {
+  win::SOCKET listener = Listen();
+  auto [a, peerA] = AcceptPeer(listener);
+  auto [b, peerB] = AcceptPeer(listener);
+  PumpFor(20);
+  // Both become readable in the same wait, so both FD_READs are queued when
+  // the first is handled.
+  loopback::SendAll(peerA, "a");
+  loopback::SendAll(peerB, "b");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  events.clear();
+  win::SOCKET successor = win::INVALID_SOCKET, closed = win::INVALID_SOCKET;
+  onEvent = [&, a = a, b = b](const Event& e) {
+    if (e.event != win::FD_READ || closed != win::INVALID_SOCKET) return;
+    closed = e.socket == a ? b : a;
+    win::closesocket(closed);
+    successor = win::socket(win::AF_INET, win::SOCK_STREAM, 0);
+    win::WSAAsyncSelect(successor, window, kSocketMessage, win::FD_READ | win::FD_WRITE | win::FD_CLOSE);
+  };
+  PumpFor(200);
+  ASSERT_NE(closed, win::INVALID_SOCKET);
+  EXPECT_EQ(successor, closed) << "the kernel hands out the lowest free descriptor";
+  owned.erase(std::remove(owned.begin(), owned.end(), closed), owned.end());
+  owned.push_back(successor);
+  int seen = 0;
+  for (const Event& e : events) seen += e.socket == closed;
+  EXPECT_EQ(seen, 0) << "a message of the closed socket reached the new one";
+  ::close(peerA);
+  ::close(peerB);
+}
+
+TEST_F(SocketLayerTest, ConnectReportsItsOutcomeThenOneWrite) {
+  auto connectTo = [&](int port) {
+    win::SOCKET s = win::socket(win::AF_INET, win::SOCK_STREAM, 0);
+    owned.push_back(s);
+    win::WSAAsyncSelect(s, window, kSocketMessage, win::FD_READ | win::FD_WRITE | win::FD_CONNECT | win::FD_CLOSE);
+    win::sockaddr_in a{};
+    a.sin_family = win::AF_INET;
+    a.sin_addr.s_addr = win::inet_addr("127.0.0.1");
+    a.sin_port = win::htons(static_cast<win::u_short>(port));
+    EXPECT_EQ(win::connect(s, reinterpret_cast<win::sockaddr*>(&a), sizeof a), win::SOCKET_ERROR);
+    EXPECT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+    return s;
+  };
+  win::SOCKET refused = connectTo(loopback::FreePort());
+  win::SOCKET listener = Listen();
+  win::SOCKET accepted = connectTo(PortOf(listener));
+  onEvent = [&](const Event& e) {
+    if (e.event == win::FD_ACCEPT) owned.push_back(win::accept(listener, nullptr, nullptr));
+  };
+  EXPECT_TRUE(Pump([&] { return Count(refused, win::FD_CONNECT) && Count(accepted, win::FD_WRITE); }));
+  PumpFor(50);
+  ASSERT_EQ(Count(refused, win::FD_CONNECT), 1);
+  EXPECT_EQ(Count(refused, win::FD_WRITE), 0);
+  EXPECT_EQ(Count(accepted, win::FD_CONNECT), 1);
+  EXPECT_EQ(Count(accepted, win::FD_WRITE), 1);
+  for (const Event& e : events) {
+    if (e.socket == refused) EXPECT_EQ(e.error, win::WSAECONNREFUSED);
+    if (e.socket == accepted) EXPECT_EQ(e.error, 0);
+  }
+  EXPECT_EQ(win::inet_addr(""), win::INADDR_NONE);
+  EXPECT_EQ(win::inet_addr("not an address"), win::INADDR_NONE);
+}
+
+}  // namespace
