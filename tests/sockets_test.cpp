@@ -193,8 +193,11 @@ TEST_F(SocketLayerTest, AResetMetByABufferedWriteIsReportedByTheNextCall) {
   EXPECT_TRUE(Pump([&, s = s] { return Count(s, win::FD_CLOSE) > 0; }));
   EXPECT_EQ(win::send(s, "more", 4, 0), win::SOCKET_ERROR);
   EXPECT_EQ(win::WSAGetLastError(), win::WSAECONNRESET);
-  for (const Event& e : events)
-    if (e.socket == s && e.event == win::FD_CLOSE) EXPECT_EQ(e.error, win::WSAECONNRESET);
+  for (const Event& e : events) {
+    if (e.socket == s && e.event == win::FD_CLOSE) {
+      EXPECT_EQ(e.error, win::WSAECONNRESET);
+    }
+  }
 }
 
 TEST_F(SocketLayerTest, WaitingMessagesOfAClosedSocketNeverReachItsSuccessor) {
@@ -254,8 +257,12 @@ TEST_F(SocketLayerTest, ConnectReportsItsOutcomeThenOneWrite) {
   EXPECT_EQ(Count(accepted, win::FD_CONNECT), 1);
   EXPECT_EQ(Count(accepted, win::FD_WRITE), 1);
   for (const Event& e : events) {
-    if (e.socket == refused) EXPECT_EQ(e.error, win::WSAECONNREFUSED);
-    if (e.socket == accepted) EXPECT_EQ(e.error, 0);
+    if (e.socket == refused) {
+      EXPECT_EQ(e.error, win::WSAECONNREFUSED);
+    }
+    if (e.socket == accepted) {
+      EXPECT_EQ(e.error, 0);
+    }
   }
   EXPECT_EQ(win::inet_addr(""), win::INADDR_NONE);
   EXPECT_EQ(win::inet_addr("not an address"), win::INADDR_NONE);
