@@ -63,26 +63,26 @@ QString TrimText(const QString& text) {
 // A window without a parent is the application's main window.
 bool IsMainWindow(const QWidget* form) { return form->isWindow() && !form->parentWidget(); }
 
+// The form's position mode by name ("poScreenCenter"), empty when it has none.
+QByteArray PositionMode(const QWidget* form) {
+  int index = form->metaObject()->indexOfProperty("Position");
+  if (index < 0) return {};
+  QMetaProperty position = form->metaObject()->property(index);
+  return position.enumerator().valueToKey(position.read(form).toInt());
+}
+
 // A form that would centre itself at its show keeps the restored position.
 void KeepRestoredPosition(QWidget* form) {
-  const QMetaObject* meta = form->metaObject();
-  int index = meta->indexOfProperty("Position");
-  if (index < 0) return;
-  QMetaProperty position = meta->property(index);
-  QByteArray mode = position.enumerator().valueToKey(position.read(form).toInt());
-  if (mode == "poScreenCenter" || mode == "poDesktopCenter")
-    position.write(form, position.enumerator().keyToValue("poDesigned"));
+  QByteArray mode = PositionMode(form);
+  if (mode != "poScreenCenter" && mode != "poDesktopCenter") return;
+  QMetaProperty position = form->metaObject()->property(form->metaObject()->indexOfProperty("Position"));
+  position.write(form, position.enumerator().keyToValue("poDesigned"));
 }
 
 // The state a form starts in unless the store says otherwise: maximised only
 // for a main window that leaves its position to the platform.
-Qt::WindowState DefaultState(QWidget* form) {
-  int index = form->metaObject()->indexOfProperty("Position");
-  if (index < 0 || !IsMainWindow(form)) return Qt::WindowNoState;
-  QMetaProperty position = form->metaObject()->property(index);
-  return position.enumerator().valueToKey(position.read(form).toInt()) == QByteArray("poDefault")
-             ? Qt::WindowMaximized
-             : Qt::WindowNoState;
+Qt::WindowState DefaultState(const QWidget* form) {
+  return IsMainWindow(form) && PositionMode(form) == "poDefault" ? Qt::WindowMaximized : Qt::WindowNoState;
 }
 
 Qt::WindowState StateFromShowCmd(int showCmd, Qt::WindowState fallback) {

@@ -8,36 +8,22 @@
 //   e2e_helper close WINDOW_ID     asks the window to close, as a window
 //                                  manager's close button does
 #include <X11/Xlib.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "loopback.h"
+#include "roundtrip.h"
 
 namespace {
 
-int RoundTrip(int port, const std::string& text) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    int fd = loopback::Connect(port);
-    if (fd < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      continue;
-    }
-    loopback::SendAll(fd, text);
-    ::shutdown(fd, SHUT_WR);
-    std::string reply = loopback::ReceiveAll(fd);
-    ::close(fd);
-    std::printf("%s\n", reply.c_str());
-    return reply == text ? 0 : 1;
-  }
-  std::fprintf(stderr, "e2e_helper: nothing listens on port %d\n", port);
-  return 1;
+int CheckRoundTrip(int port, const std::string& text) {
+  std::string reply = RoundTrip(port, text);
+  std::printf("%s\n", reply.c_str());
+  return reply == text ? 0 : 1;
 }
 
 int CloseWindow(unsigned long window) {
@@ -69,7 +55,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     for (;;) ::pause();
   }
-  if (command == "roundtrip" && argc == 4) return RoundTrip(std::atoi(argv[2]), argv[3]);
+  if (command == "roundtrip" && argc == 4) return CheckRoundTrip(std::atoi(argv[2]), argv[3]);
   if (command == "close" && argc == 3) return CloseWindow(std::strtoul(argv[2], nullptr, 0));
   std::fprintf(stderr, "usage: e2e_helper freeport | echo | roundtrip PORT TEXT | close WINDOW_ID\n");
   return 2;

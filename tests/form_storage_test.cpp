@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "config_home.h"
 #include "notices.h"
 #include "registry.h"
 #include "tform.h"
@@ -67,12 +67,6 @@ class FormStorage : public ::testing::Test {
  protected:
   void SetUp() override {
     QCoreApplication::setApplicationName("Velotrunk");
-    folder_ = fs::temp_directory_path() /
-              ("form_storage_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
     win::SetMessageBoxHandler([this](win::HWND, const std::string& text, const std::string& caption, win::UINT type) {
       boxes_.push_back({text, caption, type});
       return win::IDOK;
@@ -81,7 +75,6 @@ class FormStorage : public ::testing::Test {
   void TearDown() override {
     win::SetMessageBoxHandler(nullptr);
     win::SetRegistryWriteFault(nullptr);
-    fs::remove_all(folder_);
   }
 
   // One run of the program: the form is shown; the caller closes it.
@@ -96,16 +89,10 @@ class FormStorage : public ::testing::Test {
     form.reset();
   }
 
-  fs::path File() const { return folder_ / "velotrunk" / "user.reg"; }
-  std::string FileText() const {
-    std::ifstream in(File(), std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
+  fs::path File() const { return config_.StoreFile(); }
+  std::string FileText() const { return config_.StoreText(); }
   void WriteStore(const std::string& values) const {
-    fs::create_directories(File().parent_path());
-    std::ofstream(File(), std::ios::binary) << "[HKEY_CURRENT_USER\\Dorwen\\Velotrunk]\n" << values;
+    config_.WriteStore("[HKEY_CURRENT_USER\\Dorwen\\Velotrunk]\n" + values);
   }
   // The value lines of the form's key, in file order.
   std::vector<std::string> StoredValues() const {
@@ -133,7 +120,7 @@ class FormStorage : public ::testing::Test {
   }
   static std::string Ppi() { return std::to_string(ScreenPixelsPerInch()); }
 
-  fs::path folder_;
+  ConfigHome config_;
   std::vector<Box> boxes_;
 };
 
@@ -252,11 +239,10 @@ TEST_F(FormStorage, AFieldValueThatIsNotTextIsSkippedSilently) {
 }
 
 TEST_F(FormStorage, ADamagedStoreIsSurvived) {
-  fs::create_directories(File().parent_path());
-  std::ofstream(File(), std::ios::binary) << std::string("\xff\xfe") + '\0' +
-                                                 "garbage\n[HKEY_CURRENT_USER\\Dorwen\\Velotrunk]\n"
-                                                 "\"oip_text\"=\"127.0.0.1\"\n\"ip_text\"=hex(2):zz\n"
-                                                 "\"NormPos\"=\"10,20";
+  config_.WriteStore(std::string("\xff\xfe") + '\0' +
+                     "garbage\n[HKEY_CURRENT_USER\\Dorwen\\Velotrunk]\n"
+                     "\"oip_text\"=\"127.0.0.1\"\n\"ip_text\"=hex(2):zz\n"
+                     "\"NormPos\"=\"10,20");
   auto form = Start();
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(form->oip->text(), "127.0.0.1");

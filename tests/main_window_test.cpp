@@ -7,49 +7,19 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
+#include "config_home.h"
 #include "loopback.h"
 #include "notices.h"
 #include "proxy.h"
-
-// After the engine's headers: their Winsock names must not meet the POSIX macros.
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
+#include "roundtrip.h"
 
 namespace {
-
-// Sends text to the port on loopback, ends the sending side and returns what
-// comes back before the other side closes. The engine starts listening on
-// its own thread, so connecting is tried for up to five seconds.
-std::string RoundTrip(int port, const std::string& text) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    int fd = loopback::Connect(port);
-    if (fd < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      continue;
-    }
-    loopback::SendAll(fd, text);
-    ::shutdown(fd, SHUT_WR);
-    std::string reply = loopback::ReceiveAll(fd);
-    ::close(fd);
-    return reply;
-  }
-  return "<no connection>";
-}
 
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     QCoreApplication::setApplicationName("Velotrunk");
-    folder_ = fs::temp_directory_path() / ("main_window_test_" + std::to_string(::getpid()));
-    fs::remove_all(folder_);
-    ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
     win::SetMessageBoxHandler([this](win::HWND, const std::string& text, const std::string& caption, win::UINT type) {
       boxes_.push_back(caption + "|" + text + "|" + std::to_string(type));
       return win::IDOK;
@@ -64,7 +34,6 @@ class MainWindow : public ::testing::Test {
     StopRelayThread();
     ResetEngineState();
     win::SetMessageBoxHandler(nullptr);
-    fs::remove_all(folder_);
   }
 
   void Fill(const QString& listen, const QString& address, const QString& server) {
@@ -80,7 +49,7 @@ class MainWindow : public ::testing::Test {
     boxes_.clear();
   }
 
-  fs::path folder_;
+  ConfigHome config_;
   std::vector<std::string> boxes_;
   std::unique_ptr<TForm1> form_;
 };
@@ -260,12 +229,9 @@ TEST_F(MainWindow, TheFieldsAreStoredUnderTheirDesignNames) {
   form_->oip->setText(" 127.0.0.1 ");
   form_->close();
   form_.reset();
-  std::ifstream in(folder_ / "velotrunk" / "user.reg");
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("\"Visible\"=\"0\"\n\"ip_Text\"=\"3128\"\n\"oip_Text\"=\"127.0.0.1\"\n\"op_Text\"=\"3128\"\n"),
+  EXPECT_NE(config_.StoreText().find("\"Visible\"=\"0\"\n\"ip_Text\"=\"3128\"\n\"oip_Text\"=\"127.0.0.1\"\n\"op_Text\"=\"3128\"\n"),
             std::string::npos)
-      << text.str();
+      << config_.StoreText();
 
   form_ = std::make_unique<TForm1>();
   form_->show();

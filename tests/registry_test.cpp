@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "config_home.h"
 
 namespace fs = std::filesystem;
 using namespace win;
@@ -15,29 +15,11 @@ namespace {
 // Each test gets a config folder of its own.
 class Registry : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("registry_test_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
-  }
-  void TearDown() override {
-    SetRegistryWriteFault(nullptr);
-    fs::remove_all(folder_);
-  }
+  void TearDown() override { SetRegistryWriteFault(nullptr); }
 
-  fs::path File() const { return folder_ / "velotrunk" / "user.reg"; }
-  std::string FileText() const {
-    std::ifstream in(File(), std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
-  void WriteFile(const std::string& text) const {
-    fs::create_directories(File().parent_path());
-    std::ofstream(File(), std::ios::binary) << text;
-  }
+  fs::path File() const { return config_.StoreFile(); }
+  std::string FileText() const { return config_.StoreText(); }
+  void WriteFile(const std::string& text) const { config_.WriteStore(text); }
 
   HKEY Create(const char* path, REGSAM access = KEY_ALL_ACCESS) {
     HKEY key = nullptr;
@@ -59,7 +41,7 @@ class Registry : public ::testing::Test {
     return error ? std::pair<DWORD, std::string>{1000 + error, ""} : std::pair{type, data};
   }
 
-  fs::path folder_;
+  ConfigHome config_;
 };
 
 TEST_F(Registry, CreatesKeysWithParentsAndWritesTheExportFormat) {
@@ -198,7 +180,7 @@ TEST_F(Registry, FailedWritesChangeNothingAndLeaveNoTemporaryFiles) {
 
   EXPECT_NE(before.find("\"Name\"=\"old\""), std::string::npos);
   std::size_t entries = 0;
-  for ([[maybe_unused]] auto& entry : fs::directory_iterator(folder_)) ++entries;
+  for ([[maybe_unused]] auto& entry : fs::directory_iterator(config_.Folder())) ++entries;
   EXPECT_EQ(entries, 0u);
 }
 
