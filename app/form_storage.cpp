@@ -1,8 +1,7 @@
 #include "form_storage.h"
 
-#include <QCloseEvent>
+#include <QEvent>
 #include <QMetaProperty>
-#include <QShowEvent>
 #include <cstdio>
 
 #include "exception_report.h"
