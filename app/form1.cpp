@@ -124,7 +124,7 @@ void TForm1::btnClick() {
     win::CloseHandle(win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, &threadId));
     btn->hide();
     lbl->show();
-  } catch (const std::exception&) {
+  } catch (...) {
     win::MessageBoxA(nullptr, "Неверно указаны параметры или порт используется!", "Error", win::MB_ICONERROR);
   }
 }
