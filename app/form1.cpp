@@ -1,0 +1,132 @@
+#include "form1.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "loading.h"
+#include "notices.h"
+#include "proxy.h"
+#include "strtoint.h"
+#include "threads.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// "MS Sans Serif" at a pixel height; fontconfig picks the nearest face here.
+QFont DesignFont(int pixelSize, bool bold = false) {
+  QFont font("MS Sans Serif");
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
+}
+
+TRxLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, const QString& caption) {
+  auto* label = new TRxLabel(parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  label->SetCaption(caption);
+  return label;
+}
+
+TksoEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry, const QString& text) {
+  auto* edit = new TksoEdit(parent);
+  edit->setObjectName(name);
+  edit->setGeometry(geometry);
+  edit->setText(text);
+  edit->SetFlat(true);
+  edit->SetBorderStyle(kbsSunken);
+  edit->SetBorderStyleFlat(kbsEtched);
+  edit->SetBorderStyleFocused(kbsOuterSunken);
+  return edit;
+}
+
+// A port field's text as a port: the integer conversion, then 1 to 65535.
+// Anything else throws, like a text that does not convert.
+std::int32_t ReadPort(const QString& text) {
+  std::int32_t port = win::StrToInt(text.toStdString());
+  if (port < 1 || port > 65535) throw win::EConvertError(text.toStdString() + " is not a port");
+  return port;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : TForm(parent) {
+  {
+    LoadingScope loading(this);
+    setObjectName("Form1");
+    setWindowTitle("IP VeloTrunk");
+    setFixedSize(256, 168);
+    SetPosition(poScreenCenter);
+    setFont(DesignFont(11));
+    QPalette face = palette();
+    face.setColor(QPalette::Window, ColorToRGB(clBtnFace));
+    setPalette(face);
+    setAutoFillBackground(true);
+
+    // First among the children, so that the fields outlive it when the
+    // window is destroyed (it saves them then if the close did not).
+    FormStorage1 = new TFormStorage(this);
+    FormStorage1->setObjectName("FormStorage1");
+    FormStorage1->SetIniFileName("Dorwen");
+    FormStorage1->SetIniSection("Velotrunk");
+    FormStorage1->SetUseRegistry(true);
+    FormStorage1->SetPreventResize(true);
+    FormStorage1->SetStoredProps({"ip.Text", "oip.Text", "op.Text"});
+
+    DsGroup1 = new TDsGroup(this);
+    DsGroup1->setObjectName("DsGroup1");
+    DsGroup1->setGeometry(0, 0, 256, 168);
+    DsGroup1->SetColor_High(clBtnHighlight);
+    DsGroup1->SetColor_Low(clBtnShadow);
+
+    lbl = MakeLabel(DsGroup1, "lbl", {8, 123, 162, 20}, "Velotrunk is active...");
+    lbl->setFont(DesignFont(16, true));
+    lbl->SetFontColor(clGreen);
+    lbl->hide();
+    RxLabel2 = MakeLabel(DsGroup1, "RxLabel2", {8, 16, 82, 13}, "Входящий порт:");
+    RxLabel3 = MakeLabel(DsGroup1, "RxLabel3", {8, 52, 111, 26}, "IP-сервера:\r\n(куда перенаправить)");
+    RxLabel4 = MakeLabel(DsGroup1, "RxLabel4", {8, 88, 111, 26}, "Порт сервера:\r\n(куда перенаправить)");
+    RxLabel1 = MakeLabel(DsGroup1, "RxLabel1", {48, 152, 117, 13}, kHomePage);
+    RxLabel1->setCursor(Qt::PointingHandCursor);
+    RxLabel1->SetColor(clBtnFace);
+    RxLabel1->setFont(DesignFont(11));
+    RxLabel1->SetFontColor(clBlue);
+
+    btn = new TSEFlatButton(DsGroup1);
+    btn->setObjectName("btn");
+    btn->setGeometry(168, 120, 75, 25);
+    btn->setText("Назначить");
+    btn->setCursor(Qt::PointingHandCursor);
+    btn->SetDefault(true);
+
+    ip = MakeEdit(DsGroup1, "ip", {128, 16, 121, 21}, "3128");
+    oip = MakeEdit(DsGroup1, "oip", {128, 52, 121, 21}, "192.168.1.1");
+    op = MakeEdit(DsGroup1, "op", {128, 88, 121, 21}, "3128");
+    setTabOrder(btn, ip);
+    setTabOrder(ip, oip);
+    setTabOrder(oip, op);
+
+    connect(RxLabel1, &TRxLabel::OnClick, this, &TForm1::RxLabel1Click);
+    connect(btn, &TSEFlatButton::OnClick, this, &TForm1::btnClick);
+  }
+  FormStorage1->Loaded();
+}
+
+void TForm1::btnClick() {
+  if (btn->isHidden()) return;  // started already: the engine runs once
+  try {
+    ServerAddress = oip->text().toStdString();
+    ServerPort = ReadPort(op->text());
+    ListenPort = ReadPort(ip->text());
+    win::DWORD threadId = 0;
+    win::CloseHandle(win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, &threadId));
+    btn->hide();
+    lbl->show();
+  } catch (...) {
+    win::MessageBoxA(nullptr, "Неверно указаны параметры или порт используется!", "Error", win::MB_ICONERROR);
+  }
+}
+
+void TForm1::RxLabel1Click() { QDesktopServices::openUrl(QUrl(kHomePage)); }

@@ -1,0 +1,312 @@
+#include "form_storage.h"
+
+#include <QEvent>
+#include <QMetaProperty>
+#include <cstdio>
+
+#include "exception_report.h"
+#include "reg_ini_file.h"
+#include "registry.h"
+#include "strtoint.h"
+#include "window_placement.h"
+
+namespace {
+
+// "(1024x768)": the screen resolution, appended to the position value names.
+std::string ResolutionSuffix() {
+  char suffix[32];
+  std::snprintf(suffix, sizeof suffix, "(%dx%d)", win::GetSystemMetrics(win::SM_CXSCREEN),
+                win::GetSystemMetrics(win::SM_CYSCREEN));
+  return suffix;
+}
+
+std::string FormatPos(int a, int b, int c, int d) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d,%d,%d,%d", a, b, c, d);
+  return text;
+}
+
+// Words separated by runs of commas and blanks.
+std::vector<std::string> SplitPos(const std::string& text) {
+  std::vector<std::string> words;
+  std::size_t start = text.find_first_not_of(", ");
+  while (start != std::string::npos) {
+    std::size_t end = text.find_first_of(", ", start);
+    words.push_back(text.substr(start, end - start));
+    start = text.find_first_not_of(", ", end);
+  }
+  return words;
+}
+
+int PosWord(const std::vector<std::string>& words, std::size_t index, int fallback) {
+  return index < words.size() ? win::StrToIntDef(words[index], fallback) : fallback;
+}
+
+// The position list under the name with the resolution suffix, else under
+// the plain name; `found` is set when either is non-empty.
+std::vector<std::string> ReadPos(TRegIniFile& ini, const std::string& section, const std::string& name, bool& found) {
+  std::string text = ini.ReadString(section, name + ResolutionSuffix(), "");
+  if (text.empty()) text = ini.ReadString(section, name, "");
+  found = found || !text.empty();
+  return SplitPos(text);
+}
+
+// Characters up to 32 (blanks and control characters) go from both ends.
+QString TrimText(const QString& text) {
+  qsizetype first = 0, last = text.size();
+  while (first < last && text[first] <= QChar(' ')) ++first;
+  while (last > first && text[last - 1] <= QChar(' ')) --last;
+  return text.mid(first, last - first);
+}
+
+// A window without a parent is the application's main window.
+bool IsMainWindow(const QWidget* form) { return form->isWindow() && !form->parentWidget(); }
+
+// The form's position mode by name ("poScreenCenter"), empty when it has none.
+QByteArray PositionMode(const QWidget* form) {
+  int index = form->metaObject()->indexOfProperty("Position");
+  if (index < 0) return {};
+  QMetaProperty position = form->metaObject()->property(index);
+  return position.enumerator().valueToKey(position.read(form).toInt());
+}
+
+// A form that would centre itself at its show keeps the restored position.
+void KeepRestoredPosition(QWidget* form) {
+  QByteArray mode = PositionMode(form);
+  if (mode != "poScreenCenter" && mode != "poDesktopCenter") return;
+  QMetaProperty position = form->metaObject()->property(form->metaObject()->indexOfProperty("Position"));
+  position.write(form, position.enumerator().keyToValue("poDesigned"));
+}
+
+// The state a form starts in unless the store says otherwise: maximised only
+// for a main window that leaves its position to the platform.
+Qt::WindowState DefaultState(const QWidget* form) {
+  return IsMainWindow(form) && PositionMode(form) == "poDefault" ? Qt::WindowMaximized : Qt::WindowNoState;
+}
+
+Qt::WindowState StateFromShowCmd(int showCmd, Qt::WindowState fallback) {
+  switch (showCmd) {
+    case 1: case 5: case 9: return Qt::WindowNoState;
+    case 2: case 6: case 7: return Qt::WindowMinimized;
+    case 3: return Qt::WindowMaximized;
+    default: return fallback;
+  }
+}
+
+// The property's name as the component's meta-object spells it: the exact
+// spelling if there is one (a widget may have both "text" and "Text"), else
+// the first that differs only in case; empty when there is none.
+QByteArray FindProperty(const QObject* component, const QString& name) {
+  const QMetaObject* meta = component->metaObject();
+  if (meta->indexOfProperty(name.toLatin1()) >= 0) return name.toLatin1();
+  for (int i = 0; i < meta->propertyCount(); ++i)
+    if (QString::fromLatin1(meta->property(i).name()).compare(name, Qt::CaseInsensitive) == 0)
+      return meta->property(i).name();
+  return {};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TFormPlacement
+
+TFormPlacement::TFormPlacement(QWidget* owner) : QObject(owner), owner_(owner) {}
+
+TFormPlacement::~TFormPlacement() { SaveAtDestruction(); }
+
+void TFormPlacement::SaveAtDestruction() {
+  if (destroying_) return;
+  destroying_ = true;
+  if (restored_ && !saved_) SaveFormPlacement(true);
+}
+
+void TFormPlacement::SetPreventResize(bool value) {
+  preventResize_ = value;
+  if (loaded_ && value) ApplyPreventResize();
+}
+
+void TFormPlacement::Loaded() {
+  if (loaded_) return;
+  loaded_ = true;
+  owner_->installEventFilter(this);
+  if (preventResize_) ApplyPreventResize();
+}
+
+// No maximise button, and a size the user cannot change.
+void TFormPlacement::ApplyPreventResize() {
+  Qt::WindowFlags flags = owner_->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+  owner_->setWindowFlags(flags & ~Qt::WindowMaximizeButtonHint);
+  owner_->setFixedSize(owner_->size());
+}
+
+bool TFormPlacement::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != owner_) return false;
+  if (event->type() == QEvent::Show && !event->spontaneous() && !shown_) {
+    shown_ = true;
+    RestoreFormPlacement();
+    if (preventResize_) owner_->setFixedSize(owner_->size());
+  } else if (event->type() == QEvent::Close) {
+    // The form decides first whether it may close; the save follows.
+    static_cast<QObject*>(owner_)->event(event);
+    if (event->isAccepted()) SaveFormPlacement();
+    return true;
+  }
+  return false;
+}
+
+void TFormPlacement::RestoreFormPlacement() {
+  if (!active_) return;
+  try {
+    Restore();
+  } catch (const std::exception& error) {
+    ShowException(QString::fromStdString(error.what()));
+  }
+}
+
+void TFormPlacement::SaveFormPlacement(bool destroying) {
+  if (!active_ || !restored_) return;
+  try {
+    Save(destroying);
+  } catch (const std::exception& error) {
+    ShowException(QString::fromStdString(error.what()));
+  }
+}
+
+void TFormPlacement::Restore() {
+  saved_ = false;
+  {
+    TRegIniFile ini(iniFileName_.toStdString(), win::KEY_READ);
+    if (ini.ReadInteger(Section(), "FormVersion", 0) >= version_) {
+      if (options_ & fpPosition) RestorePosition(ini);
+      if (options_ & fpState) RestoreState(ini);
+      RestoreFields(ini);
+    }
+    restored_ = true;
+  }
+  if (OnRestorePlacement) OnRestorePlacement();
+}
+
+void TFormPlacement::RestorePosition(TRegIniFile& ini) {
+  win::WINDOWPLACEMENT placement;
+  win::GetWindowPlacement(owner_, &placement);
+  if (!owner_->isVisible()) placement.showCmd = win::SW_HIDE;  // neither show nor activate it here
+  placement.flags = ini.ReadInteger(Section(), "Flags", placement.flags);
+
+  bool found = false;
+  auto minMax = ReadPos(ini, Section(), "MinMaxPos", found);
+  placement.ptMinPosition = {PosWord(minMax, 0, 0), PosWord(minMax, 1, 0)};
+  placement.ptMaxPosition = {PosWord(minMax, 2, 0), PosWord(minMax, 3, 0)};
+  win::RECT current = placement.rcNormalPosition;
+  auto normal = ReadPos(ini, Section(), "NormPos", found);
+  win::RECT& rect = placement.rcNormalPosition;
+  rect = {PosWord(normal, 0, current.left), PosWord(normal, 1, current.top), PosWord(normal, 2, current.right),
+          PosWord(normal, 3, current.bottom)};
+  int pixelsPerInch = ini.ReadInteger(Section(), "PixelsPerInch", ScreenPixelsPerInch());
+
+  if (!found || pixelsPerInch != ScreenPixelsPerInch()) return;
+  if (!IsSizable(owner_))  // the size is never restored
+    rect = {rect.left, rect.top, rect.left + current.right - current.left, rect.top + current.bottom - current.top};
+  if (rect.right > rect.left) {
+    KeepRestoredPosition(owner_);
+    win::SetWindowPlacement(owner_, &placement);
+  }
+}
+
+void TFormPlacement::RestoreState(TRegIniFile& ini) {
+  Qt::WindowState state = StateFromShowCmd(ini.ReadInteger(Section(), "ShowCmd", 0), DefaultState(owner_));
+  Qt::WindowStates others = owner_->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+  if (state == Qt::WindowMinimized && IsMainWindow(owner_)) {
+    // The main window opens normally and is minimised once it is up.
+    owner_->setWindowState(others);
+    QMetaObject::invokeMethod(owner_, &QWidget::showMinimized, Qt::QueuedConnection);
+  } else {
+    owner_->setWindowState(others | state);
+  }
+}
+
+void TFormPlacement::Save(bool destroying) {
+  {
+    TRegIniFile ini(iniFileName_.toStdString(), win::KEY_ALL_ACCESS);
+    ini.WriteInteger(Section(), "FormVersion", version_);
+    if (options_ & (fpState | fpPosition)) SavePosition(ini);
+    ini.WriteString(Section(), "Visible", destroying ? "1" : "0");
+    SaveFields(ini);
+    saved_ = true;
+  }
+  if (OnSavePlacement) OnSavePlacement();
+}
+
+void TFormPlacement::SavePosition(TRegIniFile& ini) {
+  win::WINDOWPLACEMENT placement;
+  win::GetWindowPlacement(owner_, &placement);
+  if (IsMainWindow(owner_) && owner_->isMinimized()) placement.showCmd = win::SW_SHOWMINIMIZED;
+  const std::string suffix = ResolutionSuffix();
+  const win::RECT& r = placement.rcNormalPosition;
+  std::string minMax = FormatPos(placement.ptMinPosition.x, placement.ptMinPosition.y, placement.ptMaxPosition.x,
+                                 placement.ptMaxPosition.y);
+  std::string normal = FormatPos(r.left, r.top, r.right, r.bottom);
+  ini.WriteInteger(Section(), "Flags", placement.flags);
+  ini.WriteInteger(Section(), "ShowCmd", placement.showCmd);
+  ini.WriteInteger(Section(), "PixelsPerInch", ScreenPixelsPerInch());
+  ini.WriteString(Section(), "MinMaxPos" + suffix, minMax);
+  ini.WriteString(Section(), "MinMaxPos", minMax);
+  ini.WriteString(Section(), "NormPos" + suffix, normal);
+  ini.WriteString(Section(), "NormPos", normal);
+}
+
+// ---------------------------------------------------------------------------
+// TFormStorage
+
+TFormStorage::TFormStorage(QWidget* owner) : TFormPlacement(owner) {}
+
+TFormStorage::~TFormStorage() { SaveAtDestruction(); }
+
+void TFormStorage::SetStoredProps(const QStringList& value) {
+  storedProps_ = value;
+  if (IsLoaded()) Bind();
+}
+
+void TFormStorage::Loaded() {
+  TFormPlacement::Loaded();
+  Bind();
+}
+
+// Binds each "component.property" entry to the form's component of that
+// name; entries that do not parse or name nothing are dropped.
+void TFormStorage::Bind() {
+  bound_.clear();
+  const auto components = Form()->findChildren<QObject*>();
+  for (const QString& entry : storedProps_) {
+    qsizetype dot = entry.indexOf('.');
+    QString name = entry.left(dot).trimmed(), property = entry.mid(dot + 1).trimmed();
+    if (dot < 0 || name.isEmpty() || property.isEmpty()) continue;
+    for (QObject* component : components) {
+      if (component->objectName().compare(name, Qt::CaseInsensitive) != 0) continue;
+      if (QByteArray spelled = FindProperty(component, property); !spelled.isEmpty())
+        bound_.push_back({component, spelled, (component->objectName() + '_' + spelled).toStdString()});
+      break;
+    }
+  }
+}
+
+void TFormStorage::RestoreFields(TRegIniFile& ini) {
+  for (const StoredProp& prop : bound_) {
+    if (!prop.component) continue;
+    try {
+      QString current = prop.component->property(prop.property).toString();
+      std::string text = ini.ReadString(Section(), prop.valueName, current.toStdString());
+      prop.component->setProperty(prop.property, TrimText(QString::fromStdString(text)));
+    } catch (const ERegistryException&) {
+      // A value that is not text leaves its field as it is.
+    }
+  }
+}
+
+void TFormStorage::SaveFields(TRegIniFile& ini) {
+  for (const StoredProp& prop : bound_) {
+    if (!prop.component) continue;
+    QString text = TrimText(prop.component->property(prop.property).toString());
+    ini.WriteString(Section(), prop.valueName, text.toStdString());
+  }
+}
