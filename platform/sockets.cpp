@@ -80,6 +80,17 @@ int WsaFromErrno(int e) {
 
 // --- Buffers --------------------------------------------------------------
 
+// Copies the short pieces that recv and send move (a hundred bytes or so) in
+// 16-byte steps; the compiler's inline string copy is slow to start for them.
+inline void CopyBytes(char* to, const char* from, std::size_t n) {
+  if (n < 16 || n > 256) {
+    std::memcpy(to, from, n);
+    return;
+  }
+  for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(to + i, from + i, 16);
+  std::memcpy(to + n - 16, from + n - 16, 16);
+}
+
 class BlockPool {
  public:
   char* Take() {
@@ -579,7 +590,7 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     sock->readThisTurn += static_cast<std::size_t>(n);
   }
   std::size_t n = std::min(static_cast<std::size_t>(length), sock->in.size());
-  std::memcpy(buffer, sock->in.block + sock->in.begin, n);
+  CopyBytes(buffer, sock->in.block + sock->in.begin, n);
   sock->in.Consume(n);
   return static_cast<int>(n);
 }
@@ -602,7 +613,7 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
     sock->writeWanted = true;
     return Fail(WSAEWOULDBLOCK);
   }
-  std::memcpy(sock->out.block + sock->out.end, buffer, room);
+  CopyBytes(sock->out.block + sock->out.end, buffer, room);
   sock->out.end += room;
   MarkPending(*sock);
   return static_cast<int>(room);
