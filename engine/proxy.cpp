@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "free_list.h"
 #include "notices.h"
 #include "threads.h"
 
@@ -29,25 +30,7 @@ namespace {
 
 // Chunk buffers come from a free list: relaying allocates and frees one per
 // chunk, and the general allocator is the slower path for that.
-class ChunkPool {
- public:
-  char* Take() {
-    if (free_.empty()) return new char[CHUNK_SIZE];
-    char* buffer = free_.back();
-    free_.pop_back();
-    return buffer;
-  }
-  void Give(char* buffer) {
-    if (free_.size() < kKept)
-      free_.push_back(buffer);
-    else
-      delete[] buffer;
-  }
-
- private:
-  static constexpr std::size_t kKept = 4096;
-  std::vector<char*> free_;
-};
+using ChunkPool = FreeList<CHUNK_SIZE, 4096>;
 
 ChunkPool& chunkPool() {
   static ChunkPool* pool = new ChunkPool;  // outlives ClientTable's destruction

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "free_list.h"
 #include "messages.h"
 
 namespace win {
@@ -91,24 +92,7 @@ inline void CopyBytes(char* to, const char* from, std::size_t n) {
   std::memcpy(to + n - 16, from + n - 16, 16);
 }
 
-class BlockPool {
- public:
-  char* Take() {
-    if (free_.empty()) return new char[kBlockSize];
-    char* block = free_.back();
-    free_.pop_back();
-    return block;
-  }
-  void Give(char* block) {
-    if (free_.size() < kPooledBlocks)
-      free_.push_back(block);
-    else
-      delete[] block;
-  }
-
- private:
-  std::vector<char*> free_;
-};
+using BlockPool = FreeList<kBlockSize, kPooledBlocks>;
 
 BlockPool& pool() {
   static BlockPool* p = new BlockPool;  // never destroyed: sockets may outlive statics
@@ -329,6 +313,16 @@ void Sock::OnReady(std::uint32_t ev) {
   Update(*this);
 }
 
+// Listeners that ran out of descriptors try accept again.
+void WakeStarvedListeners() {
+  table().ForEach([](Sock& l) {
+    if (!l.starved) return;
+    l.starved = false;
+    --starvedListeners;
+    MarkPending(l);
+  });
+}
+
 void CloseNow(Sock& s) {
   s.in.Release();
   s.out.Release();
@@ -337,25 +331,7 @@ void CloseNow(Sock& s) {
   ::close(s.fd);
   table().Remove(s.fd);
   // A descriptor is free again: listeners that ran out may accept now.
-  if (starvedListeners > 0) {
-    table().ForEach([](Sock& l) {
-      if (l.starved) {
-        l.starved = false;
-        --starvedListeners;
-        MarkPending(l);
-      }
-    });
-  }
-}
-
-void RetryStarvedListeners() {
-  table().ForEach([](Sock& l) {
-    if (l.starved) {
-      l.starved = false;
-      --starvedListeners;
-      Update(l);
-    }
-  });
+  if (starvedListeners > 0) WakeStarvedListeners();
 }
 
 void FinishOrphans() {
@@ -384,7 +360,7 @@ int AfterMessage() {
     auto now = std::chrono::steady_clock::now();
     if (now - lastRetry >= std::chrono::milliseconds(kStarvedRetryMs)) {
       lastRetry = now;
-      RetryStarvedListeners();
+      WakeStarvedListeners();
       return 0;
     }
     return kStarvedRetryMs;
