@@ -112,7 +112,7 @@ static bool SendOrQueue(ChunkQueue& queue, SOCKET socket, const char* bytes, int
   return true;
 }
 
-static bool QueueFull(const ChunkQueue& queue) { return queue.size() >= MAX_QUEUED_CHUNKS; }
+static bool QueueFull(const ChunkQueue& queue) { return !queue.empty() && queue.size() >= MAX_QUEUED_CHUNKS; }
 
 // ---------------------------------------------------------------------------
 // Notices
