@@ -219,6 +219,7 @@ static void ConnectToServer(SOCKET clientSocket) {
     // No connect will ever report back: let the client read end of stream
     // rather than wait for nothing.
     shutdown(clientSocket, SD_SEND);
+    return;
   }
   WSAAsyncSelect(E.serverSocket, EngineWindow, WM_SERVER_SOCKET, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
   connect(E.serverSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address);

@@ -189,6 +189,27 @@ TEST_F(EngineTest, RefusedConnectEndsTheClientsReadingWithoutANotice) {
   EXPECT_TRUE(Boxes().empty());
 }
 
+TEST_F(EngineTest, NoServerSocketShowsTheNoticeAndEndsTheClientsReading) {
+  fake::layer().failSocket = true;
+  fake::layer().waitingClients.push_back(kClient);
+  ClientEvent(ListenSocket, FD_ACCEPT);
+  EXPECT_EQ(Record(kClient).serverSocket, INVALID_SOCKET);
+  EXPECT_EQ(Sock(kClient).shutdowns, (std::vector<int>{SD_SEND}));
+  Sock(kClient).inbound = "nowhere to go";
+  ClientEvent(kClient, FD_READ);
+  EXPECT_TRUE(Record(kClient).toServer.empty());
+  ClientEvent(kClient, FD_CLOSE);
+  EXPECT_FALSE(Sock(kClient).open);
+
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Boxes().empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "Не могу подключиться к прокси серверу!!!");
+  EXPECT_EQ(Boxes()[0].caption, "ERROR!!!");
+  EXPECT_EQ(Boxes()[0].style, MB_OK | MB_SYSTEMMODAL);
+}
+
 TEST_F(EngineTest, StrayEventsAreFilteredAtTheHead) {
   for (SOCKET s : {77u, 78u, 79u}) fake::layer().sockets[s] = fake::Socket{};
   ClientEvent(77, FD_READ);
