@@ -13,9 +13,12 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-// "MS Sans Serif" at a pixel height; fontconfig picks the nearest face here.
+// "MS Sans Serif" at a pixel height. Linux rarely has it; DejaVu Sans
+// Condensed comes closest in width (plain DejaVu Sans runs the two-line
+// captions under the edits), and DejaVu Sans is the last resort.
 QFont DesignFont(int pixelSize, bool bold = false) {
-  QFont font("MS Sans Serif");
+  QFont font;
+  font.setFamilies({"MS Sans Serif", "DejaVu Sans Condensed", "DejaVu Sans"});
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(pixelSize);
   font.setBold(bold);
