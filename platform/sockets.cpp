@@ -217,7 +217,8 @@ struct Pending {
 thread_local std::vector<Pending> pendingWork;
 thread_local bool hookInstalled = false;
 int starvedListeners = 0;
-int orphans = 0;
+// Closed sockets still writing out their last bytes.
+thread_local std::vector<Pending> orphans;
 
 void MarkPending(Sock& s) {
   if (s.pending) return;
@@ -327,7 +328,6 @@ void WakeStarvedListeners() {
 void CloseNow(Sock& s) {
   s.in.Release();
   s.out.Release();
-  if (s.orphan) --orphans;
   if (s.starved) --starvedListeners;
   ::close(s.fd);
   table().Remove(s.fd);
@@ -337,11 +337,13 @@ void CloseNow(Sock& s) {
 
 void FinishOrphans() {
   auto now = std::chrono::steady_clock::now();
-  std::vector<Sock*> done;
-  table().ForEach([&](Sock& s) {
-    if (s.orphan && (s.out.empty() || s.writeError || now >= s.lingerDeadline)) done.push_back(&s);
+  std::erase_if(orphans, [&](const Pending& p) {
+    Sock* s = table().Find(p.fd);
+    if (!s || s->tag != p.tag) return true;
+    if (!s->out.empty() && !s->writeError && now < s->lingerDeadline) return false;
+    CloseNow(*s);
+    return true;
   });
-  for (Sock* s : done) CloseNow(*s);
 }
 
 // Runs after every dispatched message, before the next one is fetched.
@@ -354,7 +356,7 @@ int AfterMessage() {
     s->pending = false;
     Update(*s);
   }
-  if (orphans > 0) FinishOrphans();
+  if (!orphans.empty()) FinishOrphans();
   if (!pendingWork.empty()) return 0;
   if (starvedListeners > 0) {
     static thread_local auto lastRetry = std::chrono::steady_clock::now();
@@ -366,7 +368,7 @@ int AfterMessage() {
     }
     return kStarvedRetryMs;
   }
-  return orphans > 0 ? 1000 : -1;
+  return orphans.empty() ? -1 : 1000;
 }
 
 void Watch(Sock& s) {
@@ -643,7 +645,7 @@ int closesocket(SOCKET s) {
     // graceful close; the descriptor stays ours until they are written.
     sock->orphan = true;
     sock->lingerDeadline = std::chrono::steady_clock::now() + kLingerLimit;
-    ++orphans;
+    orphans.push_back({s, sock->tag});
   }
   return 0;
 }
