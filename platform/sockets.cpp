@@ -348,7 +348,8 @@ void FinishOrphans() {
 
 // Runs after every dispatched message, before the next one is fetched.
 int AfterMessage() {
-  std::vector<Pending> work;
+  static thread_local std::vector<Pending> work;  // kept, so that no message allocates
+  work.clear();
   work.swap(pendingWork);
   for (const Pending& p : work) {
     Sock* s = table().Find(p.fd);
