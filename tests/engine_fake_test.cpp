@@ -90,6 +90,13 @@ class EngineTest : public ::testing::Test {
     return server;
   }
   static fake::Socket& Sock(SOCKET s) { return fake::layer().sockets.at(s); }
+  // Notices come from threads of their own: waits until `count` are shown (5 s at most).
+  static std::vector<Box> WaitForBoxes(std::size_t count) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Boxes().size() < count && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return Boxes();
+  }
   static CLIENT_DATA& Record(SOCKET client) { return ClientTable.at(client); }
 };
 
@@ -201,13 +208,11 @@ TEST_F(EngineTest, NoServerSocketShowsTheNoticeAndEndsTheClientsReading) {
   ClientEvent(kClient, FD_CLOSE);
   EXPECT_FALSE(Sock(kClient).open);
 
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (Boxes().empty() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].text, "Не могу подключиться к прокси серверу!!!");
-  EXPECT_EQ(Boxes()[0].caption, "ERROR!!!");
-  EXPECT_EQ(Boxes()[0].style, MB_OK | MB_SYSTEMMODAL);
+  auto shown = WaitForBoxes(1);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Не могу подключиться к прокси серверу!!!");
+  EXPECT_EQ(shown[0].caption, "ERROR!!!");
+  EXPECT_EQ(shown[0].style, MB_OK | MB_SYSTEMMODAL);
 }
 
 TEST_F(EngineTest, StrayEventsAreFilteredAtTheHead) {
@@ -442,12 +447,6 @@ class EngineThreadTest : public EngineTest {
     while (!std::atomic_ref(EngineWindow).load() && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_NE(std::atomic_ref(EngineWindow).load(), nullptr);
-  }
-  static std::vector<Box> WaitForBoxes(std::size_t count) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (Boxes().size() < count && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return Boxes();
   }
 };
 
