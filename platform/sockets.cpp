@@ -518,7 +518,10 @@ int connect(SOCKET s, const sockaddr* name, int nameLength) {
   int result = ::connect(sock->fd, reinterpret_cast<::sockaddr*>(&address), sizeof address);
   if (result == 0 || errno == EINPROGRESS) {
     sock->connecting = true;
-    if (result == 0) FinishConnect(*sock);
+    if (result == 0) {
+      FinishConnect(*sock);
+      MarkPending(*sock);  // its FD_WRITE
+    }
     return Fail(WSAEWOULDBLOCK);
   }
   // A connect refused at once is reported like one refused later, so that
