@@ -84,7 +84,7 @@ int WsaFromErrno(int e) {
 // Copies the short pieces that recv and send move (about a hundred bytes) as
 // two overlapping 64-byte moves; a general copy spends more time choosing
 // its method than copying pieces this small.
-inline void CopyBytes(char* to, const char* from, std::size_t n) {
+[[gnu::always_inline]] inline void CopyBytes(char* to, const char* from, std::size_t n) {
   if (n > 64 && n <= 128) {
     std::memcpy(to, from, 64);
     std::memcpy(to + n - 64, from + n - 64, 64);
@@ -535,7 +535,7 @@ int connect(SOCKET s, const sockaddr* name, int nameLength) {
 namespace {
 
 // Hands out read-ahead bytes; the common case of recv.
-int TakeBuffered(Sock& sock, char* buffer, int length) {
+[[gnu::always_inline]] inline int TakeBuffered(Sock& sock, char* buffer, int length) {
   sock.readEnabled = true;
   MarkPending(sock);
   std::size_t n = std::min(static_cast<std::size_t>(length), sock.in.size());
