@@ -121,9 +121,9 @@ struct ThreadQueue {
   bool PollDue() const { return std::chrono::steady_clock::now() - lastPoll >= kPollInterval; }
 
   void Wait(int timeoutMs) {
-    lastPoll = std::chrono::steady_clock::now();
     epoll_event events[64];
     int n = ::epoll_wait(epollFd, events, 64, timeoutMs);
+    lastPoll = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) static_cast<WaitSource*>(events[i].data.ptr)->OnReady(events[i].events);
   }
 };

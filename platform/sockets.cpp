@@ -147,6 +147,7 @@ struct Sock : WaitSource {
 
   // What epoll last said, until a kernel call says otherwise.
   bool readable = false;
+  bool hangupSeen = false;  // epoll has reported the peer's close or an error
 
   // Read side.
   Buffer in;
@@ -311,6 +312,7 @@ void FinishConnect(Sock& s) {
 
 void Sock::OnReady(std::uint32_t ev) {
   if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) readable = true;
+  if (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) hangupSeen = true;
   if (connecting && (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP))) FinishConnect(*this);
   Update(*this);
 }
@@ -586,6 +588,11 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     }
     sock->in.end += static_cast<std::size_t>(n);
     sock->readThisTurn += static_cast<std::size_t>(n);
+    // A read that did not fill the room emptied the kernel's queue, and any
+    // byte that comes later brings a new edge: no need to ask again just to
+    // hear would-block. An end of stream or error that epoll has already
+    // reported is still to be read, so then the next read goes ahead.
+    if (static_cast<std::size_t>(n) < room && !sock->hangupSeen) sock->readable = false;
   }
   return TakeBuffered(*sock, buffer, length);
 }
