@@ -217,6 +217,4 @@ void SetTagChecker(TagChecker checker) { tagChecker() = checker; }
 
 void AddFetchHook(FetchHook hook) { queue().hooks.push_back(std::move(hook)); }
 
-void ResetThreadQueue() { currentQueue.reset(); }
-
 }  // namespace win

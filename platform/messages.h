@@ -95,8 +95,4 @@ void SetTagChecker(TagChecker checker);
 using FetchHook = std::function<int()>;
 void AddFetchHook(FetchHook hook);
 
-// Forgets the calling thread's queue, windows, hooks and class registrations.
-// For tests that run several engines one after another on fresh threads.
-void ResetThreadQueue();
-
 }  // namespace win
