@@ -5,10 +5,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <chrono>
@@ -238,6 +240,35 @@ bool IsLiveTag(WPARAM wParam, std::uint64_t tag) {
   return s && s->tag == tag;
 }
 
+// One descriptor held in reserve, so that a client accepted with the last
+// free descriptor can still get the socket that carries it on: accept takes
+// a client only while the reserve is held, and socket gives the reserve up
+// when no other descriptor is left. Without it such a client would be taken
+// from the backlog only to be refused.
+std::atomic<int> reserveFd{-1};
+
+bool HoldReserve() {
+  if (reserveFd.load(std::memory_order_relaxed) >= 0) return true;
+  int fd = ::eventfd(0, EFD_CLOEXEC);
+  if (fd < 0) return false;
+  int none = -1;
+  if (!reserveFd.compare_exchange_strong(none, fd)) ::close(fd);
+  return true;
+}
+
+bool ReleaseReserve() {
+  int fd = reserveFd.exchange(-1);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool OutOfDescriptors(int e) { return e == EMFILE || e == ENFILE; }
+
+int NewStreamSocket(int protocol) {
+  return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+}
+
 void SetNoDelay(int fd) {
   int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -434,7 +465,8 @@ SOCKET socket(int af, int type, int protocol) {
     lastError = WSAEAFNOSUPPORT;
     return INVALID_SOCKET;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+  int fd = NewStreamSocket(protocol);
+  if (fd < 0 && OutOfDescriptors(errno) && ReleaseReserve()) fd = NewStreamSocket(protocol);
   if (fd < 0) {
     lastError = WsaFromErrno(errno);
     return INVALID_SOCKET;
@@ -482,12 +514,16 @@ SOCKET accept(SOCKET s, sockaddr* address, int* addressLength) {
   MarkPending(*listener);
   ::sockaddr_in peer{};
   socklen_t peerLength = sizeof peer;
-  int fd = ::accept4(listener->fd, reinterpret_cast<::sockaddr*>(&peer), &peerLength,
-                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int fd = -1;
+  int e = EMFILE;
+  if (HoldReserve()) {
+    fd = ::accept4(listener->fd, reinterpret_cast<::sockaddr*>(&peer), &peerLength,
+                   SOCK_NONBLOCK | SOCK_CLOEXEC);
+    e = errno;
+  }
   if (fd < 0) {
-    int e = errno;
     if (e == EAGAIN) listener->readable = false;
-    if ((e == EMFILE || e == ENFILE) && !listener->starved) {
+    if (OutOfDescriptors(e) && !listener->starved) {
       listener->starved = true;
       ++starvedListeners;
     }

@@ -183,36 +183,42 @@ TEST_F(RelayTest, ARefusedServerEndsTheClientsStream) {
 
 TEST_F(RelayTest, RunningOutOfDescriptorsNeitherSpinsNorLosesWaitingClients) {
   TestServer echo(TestServer::kEcho);
-  // Room for the relay's own descriptors and about a dozen connections.
-  RelayProcess relay(FreePort(), echo.port(), 32);
-  std::vector<int> held;
-  for (int i = 0; i < 30; ++i) {
-    int fd = Connect(relay.port());
-    if (fd < 0) break;
-    held.push_back(fd);
-    if (::send(fd, "x", 1, MSG_NOSIGNAL) != 1) break;
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 300) <= 0) break;  // not relayed: the relay is out of descriptors
+  // Room for the relay's own descriptors and about a dozen connections. Both
+  // an even and an odd limit: the last free descriptor may go to an accepted
+  // client or to the socket towards the server, and neither may cost the
+  // client its connection.
+  for (int limit : {32, 33}) {
+    SCOPED_TRACE(limit);
+    RelayProcess relay(FreePort(), echo.port(), limit);
+    std::vector<int> held;
+    for (int i = 0; i < 30; ++i) {
+      int fd = Connect(relay.port());
+      if (fd < 0) break;
+      held.push_back(fd);
+      if (::send(fd, "x", 1, MSG_NOSIGNAL) != 1) break;
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 300) <= 0) break;  // not relayed: the relay is out of descriptors
+      char c;
+      ASSERT_EQ(::recv(fd, &c, 1, 0), 1) << "connection " << i << " was refused";
+    }
+    ASSERT_LT(held.size(), 30u) << "the descriptor limit was never reached";
+    int waiting = held.back();
+
+    double cpuBefore = relay.CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(relay.CpuSeconds() - cpuBefore, 0.5) << "the relay spins while out of descriptors";
+
+    // Freeing descriptors lets the waiting client through.
+    for (std::size_t i = 0; i + 1 < held.size(); ++i) ::close(held[i]);
     char c;
-    ASSERT_EQ(::recv(fd, &c, 1, 0), 1);
+    EXPECT_EQ(::recv(waiting, &c, 1, 0), 1);
+    ::close(waiting);
+    int fresh = Connect(relay.port());
+    ASSERT_GE(fresh, 0);
+    ExpectEcho(fresh, "after");
+    ::close(fresh);
+    EXPECT_EQ(relay.Stop(), 0);
   }
-  ASSERT_LT(held.size(), 30u) << "the descriptor limit was never reached";
-  int waiting = held.back();
-
-  double cpuBefore = relay.CpuSeconds();
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  EXPECT_LT(relay.CpuSeconds() - cpuBefore, 0.5) << "the relay spins while out of descriptors";
-
-  // Freeing descriptors lets the waiting client through.
-  for (std::size_t i = 0; i + 1 < held.size(); ++i) ::close(held[i]);
-  char c;
-  EXPECT_EQ(::recv(waiting, &c, 1, 0), 1);
-  ::close(waiting);
-  int fresh = Connect(relay.port());
-  ASSERT_GE(fresh, 0);
-  ExpectEcho(fresh, "after");
-  ::close(fresh);
-  EXPECT_EQ(relay.Stop(), 0);
 }
 
 TEST_F(RelayTest, ReusedDescriptorsNeverMixTwoConnectionsBytes) {
