@@ -161,6 +161,7 @@ struct Sock : WaitSource {
 
   // Write side.
   Buffer out;
+  bool kernelFull = false;   // the kernel refused a write and epoll has not reported room since
   int writeError = 0;        // from a buffered write; reported by the next send
   bool writeWanted = false;  // FD_WRITE is owed once the buffer drains
   bool shutdownPending = false;
@@ -276,13 +277,16 @@ void SetNoDelay(int fd) {
 
 // Hands buffered bytes to the kernel until it takes no more.
 void WriteOut(Sock& s) {
-  while (!s.out.empty() && !s.writeError) {
+  while (!s.out.empty() && !s.writeError && !s.kernelFull) {
     ssize_t n = ::send(s.fd, s.out.block + s.out.begin, s.out.size(), MSG_NOSIGNAL);
     if (n > 0) {
       s.out.Consume(static_cast<std::size_t>(n));
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && errno == EAGAIN) {
+      // Trying again before epoll reports room would only spin; a socket
+      // epoll does not watch has nothing else to wait for.
+      s.kernelFull = s.inEpoll;
       return;
     } else {
       s.writeError = WsaFromErrno(errno);
@@ -344,6 +348,7 @@ void FinishConnect(Sock& s) {
 void Sock::OnReady(std::uint32_t ev) {
   if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) readable = true;
   if (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) hangupSeen = true;
+  if (ev & (EPOLLOUT | EPOLLHUP | EPOLLERR)) kernelFull = false;
   if (connecting && (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP))) FinishConnect(*this);
   Update(*this);
 }

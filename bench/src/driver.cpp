@@ -164,7 +164,11 @@ class Driver {
         {{kRtt1000P50, kRtt1000P99}, false,
          [this](LiveRelay& r, RelayResults& rr) { latency(r, rr, 1000, kRtt1000P50, kRtt1000P99); }},
         {{kLoadedPingP50, kLoadedPingP99}, false,
-         [this](LiveRelay& r, RelayResults& rr) { loaded_ping(r, rr); }},
+         [this](LiveRelay& r, RelayResults& rr) { loaded_ping(r, rr, 0, kLoadedPingP50, kLoadedPingP99); }},
+        {{kPacedPingP50, kPacedPingP99}, false,
+         [this](LiveRelay& r, RelayResults& rr) {
+           loaded_ping(r, rr, kPacedBytesPerSecond, kPacedPingP50, kPacedPingP99);
+         }},
     };
   }
 
@@ -202,10 +206,16 @@ class Driver {
     rr[p99].values.push_back(l.p99us);
   }
 
-  void loaded_ping(LiveRelay& r, RelayResults& rr) {
-    Latency l = ping_under_load(r.instance.port, seconds(1.5));
-    rr[kLoadedPingP50].values.push_back(l.p50us);
-    rr[kLoadedPingP99].values.push_back(l.p99us);
+  // A download as fast as it goes keeps both cores busy, so its ping also
+  // measures how much CPU the relay leaves to others; one held to a rate
+  // every relay reaches measures only how the relay treats a quiet
+  // connection beside a busy one.
+  static constexpr double kPacedBytesPerSecond = 100e6;
+
+  void loaded_ping(LiveRelay& r, RelayResults& rr, double bytesPerSecond, Metric p50, Metric p99) {
+    Latency l = ping_under_load(r.instance.port, seconds(1.5), bytesPerSecond);
+    rr[p50].values.push_back(l.p50us);
+    rr[p99].values.push_back(l.p99us);
   }
 
   void print_failures() {

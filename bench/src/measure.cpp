@@ -244,14 +244,21 @@ Latency round_trips(uint16_t port, size_t size, double seconds) {
 
 namespace {
 
-// Reads a server → client transfer that never ends, until destroyed.
+// Reads a server → client transfer that never ends, until destroyed; as fast
+// as it comes, or at bytesPerSecond when that is above 0.
 class BackgroundDownload {
  public:
-  explicit BackgroundDownload(uint16_t port) : fd_(connect_loopback(port, false)) {
+  BackgroundDownload(uint16_t port, double bytesPerSecond) : fd_(connect_loopback(port, false)) {
     send_request(fd_, kModeSource, 0);
-    reader_ = std::thread([this] {
+    reader_ = std::thread([this, bytesPerSecond] {
       std::vector<char> chunk(kBulkChunk);
-      while (!stop_ && recv(fd_, chunk.data(), chunk.size(), 0) > 0) {
+      auto start = Clock::now();
+      double total = 0;
+      for (ssize_t n; !stop_ && (n = recv(fd_, chunk.data(), chunk.size(), 0)) > 0;) {
+        total += static_cast<double>(n);
+        if (bytesPerSecond > 0)
+          std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(total / bytesPerSecond)));
       }
     });
   }
@@ -269,9 +276,9 @@ class BackgroundDownload {
 
 }  // namespace
 
-Latency ping_under_load(uint16_t port, double seconds) {
+Latency ping_under_load(uint16_t port, double seconds, double bytesPerSecond) {
   Socket ping(open_echo(port));
-  BackgroundDownload download(port);
+  BackgroundDownload download(port, bytesPerSecond);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the transfer ramp up
   std::vector<double> us;
   char message = 'p', reply;

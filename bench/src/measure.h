@@ -34,8 +34,9 @@ Connections connections_per_second(uint16_t port, int concurrency, double second
 Latency round_trips(uint16_t port, size_t size, double seconds);
 
 // 1-byte echo round trips once a millisecond while a server → client bulk
-// transfer runs through the same relay.
-Latency ping_under_load(uint16_t port, double seconds);
+// transfer runs through the same relay, read as fast as it comes or, with
+// bytesPerSecond above 0, at that pace.
+Latency ping_under_load(uint16_t port, double seconds, double bytesPerSecond);
 
 // Growth of the relay's resident memory per connection with count idle
 // connections open (each has relayed one byte both ways first).

@@ -27,6 +27,8 @@ const MetricInfo kInfo[kMetricCount] = {
     {"RTT 1000 B, p99 µs", false, 1},
     {"ping under bulk, median µs", false, 1},
     {"ping under bulk, p99 µs", false, 1},
+    {"ping under 100 MB/s, median µs", false, 1},
+    {"ping under 100 MB/s, p99 µs", false, 1},
     {"idle memory, KiB/connection", false, 2},
     {"peak memory in bulk, MB", false, 1},
 };

@@ -19,6 +19,8 @@ enum Metric {
   kRtt1000P99,
   kLoadedPingP50,
   kLoadedPingP99,
+  kPacedPingP50,
+  kPacedPingP99,
   kIdleMemory,
   kPeakMemory,
   kMetricCount
