@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -266,6 +267,17 @@ bool ReleaseReserve() {
 
 bool OutOfDescriptors(int e) { return e == EMFILE || e == ENFILE; }
 
+// Every socket is a descriptor here, and the usual soft limit of 1024 would
+// stop a relay at about 500 connections where Windows allows thousands: take
+// what the hard limit allows.
+void RaiseDescriptorLimit() {
+  rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 int NewStreamSocket(int protocol) {
   return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
 }
@@ -450,6 +462,7 @@ void FromPosix(const ::sockaddr_in& in, sockaddr* name, int* length) {
 
 int WSAStartup(WORD versionRequested, WSADATA* data) {
   if ((versionRequested & 0xFF) < 1) return 10092;  // WSAVERNOTSUPPORTED
+  RaiseDescriptorLimit();
   if (data) {
     std::memset(data, 0, sizeof *data);
     data->wVersion = 0x0101;

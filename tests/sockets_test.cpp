@@ -6,6 +6,7 @@
 #include "sockets.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -229,6 +230,20 @@ TEST_F(SocketLayerTest, WaitingMessagesOfAClosedSocketNeverReachItsSuccessor) {
   EXPECT_EQ(seen, 0) << "a message of the closed socket reached the new one";
   ::close(peerA);
   ::close(peerB);
+}
+
+TEST_F(SocketLayerTest, StartupTakesTheDescriptorsTheHardLimitAllows) {
+  // Every socket is a descriptor: a soft limit of 256 would end a relay at
+  // about 120 connections.
+  rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_max <= 256) GTEST_SKIP() << "the hard limit leaves nothing to raise";
+  rlimit lowered{256, limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  win::WSADATA data;
+  ASSERT_EQ(win::WSAStartup(0x0101, &data), 0);
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  EXPECT_EQ(limit.rlim_cur, limit.rlim_max);
 }
 
 TEST_F(SocketLayerTest, ConnectReportsItsOutcomeThenOneWrite) {

@@ -6,7 +6,6 @@
 // stops the engine and exits with status 0.
 
 #include <signal.h>
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
@@ -31,15 +30,6 @@ std::optional<std::int32_t> ReadPort(const char* text) {
   return value;
 }
 
-// Many connections mean many descriptors: take what the hard limit allows.
-void RaiseDescriptorLimit() {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,7 +48,6 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  RaiseDescriptorLimit();
   ServerAddress = argv[2];
   ServerPort = *serverPort;
   ListenPort = *listenPort;
