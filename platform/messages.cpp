@@ -51,6 +51,10 @@ TagChecker& tagChecker() {
 struct ThreadQueue {
   std::mutex mutex;
   std::deque<QueuedMessage> posted;
+  // Messages that wait behind whatever the next look at the descriptors
+  // finds, and whether such a look is still owed.
+  std::deque<QueuedMessage> afterPoll;
+  bool pollOwed = false;
   bool quitPosted = false;
   int quitCode = 0;
   std::thread::id owner = std::this_thread::get_id();
@@ -88,12 +92,23 @@ struct ThreadQueue {
     }
   }
 
-  // Takes the next live message; false when none is waiting.
+  void PostAfterPoll(const QueuedMessage& m) {
+    std::lock_guard lock(mutex);
+    afterPoll.push_back(m);
+    pollOwed = true;
+  }
+
+  // Takes the next live message, the ordinary ones first; false when none
+  // is waiting.
   bool TakeNext(MSG* out) {
     std::lock_guard lock(mutex);
-    while (!posted.empty()) {
-      QueuedMessage m = posted.front();
-      posted.pop_front();
+    return TakeLive(posted, out) || TakeLive(afterPoll, out);
+  }
+
+  static bool TakeLive(std::deque<QueuedMessage>& from, MSG* out) {
+    while (!from.empty()) {
+      QueuedMessage m = from.front();
+      from.pop_front();
       if (m.tag != 0 && tagChecker() && !tagChecker()(m.msg.wParam, m.tag)) continue;
       *out = m.msg;
       return true;
@@ -118,12 +133,15 @@ struct ThreadQueue {
     return timeout;
   }
 
-  bool PollDue() const { return std::chrono::steady_clock::now() - lastPoll >= kPollInterval; }
+  bool PollDue() const {
+    return pollOwed || std::chrono::steady_clock::now() - lastPoll >= kPollInterval;
+  }
 
   void Wait(int timeoutMs) {
     epoll_event events[64];
     int n = ::epoll_wait(epollFd, events, 64, timeoutMs);
     lastPoll = std::chrono::steady_clock::now();
+    pollOwed = false;
     for (int i = 0; i < n; ++i) static_cast<WaitSource*>(events[i].data.ptr)->OnReady(events[i].events);
   }
 };
@@ -162,7 +180,8 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
   for (;;) {
     int timeout = q.RunHooks();
     // While messages keep coming (a busy connection re-posts its own), the
-    // other descriptors are still looked at every 100 microseconds, so that one
+    // other descriptors are still looked at every 100 microseconds, and
+    // before any message posted to wait for that look, so that one
     // connection cannot starve the rest.
     if (q.PollDue()) q.Wait(0);
     if (q.TakeNext(msg)) return TRUE;
@@ -174,6 +193,7 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
 BOOL PeekMessageA(MSG* msg, HWND, UINT, UINT, UINT) {
   ThreadQueue& q = queue();
   q.RunHooks();
+  if (q.PollDue()) q.Wait(0);
   if (q.TakeNext(msg) || q.TakeQuit(msg)) return TRUE;
   q.Wait(0);
   q.RunHooks();
@@ -204,6 +224,11 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 void PostTaggedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag) {
   ThreadQueue& q = hwnd ? *hwnd->queue : queue();
   q.Post(QueuedMessage{MSG{hwnd, message, wParam, lParam, 0, {0, 0}}, tag});
+}
+
+void PostTaggedMessageAfterPoll(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag) {
+  ThreadQueue& q = hwnd ? *hwnd->queue : queue();
+  q.PostAfterPoll(QueuedMessage{MSG{hwnd, message, wParam, lParam, 0, {0, 0}}, tag});
 }
 
 HINSTANCE GetModuleHandleA(const char*) {

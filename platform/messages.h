@@ -86,6 +86,11 @@ int QueueEpollFd();
 // when the checker says it is stale, the message is dropped unseen. The
 // socket layer uses it to drop the events of a socket closed in between.
 void PostTaggedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag);
+// The same, from the queue's own thread, for a message that is to wait
+// behind whatever the next look at the descriptors finds: the socket layer
+// posts a busy socket's further reads this way, so that a quiet socket that
+// became ready meanwhile is served first.
+void PostTaggedMessageAfterPoll(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag);
 using TagChecker = bool (*)(WPARAM wParam, std::uint64_t tag);
 void SetTagChecker(TagChecker checker);
 

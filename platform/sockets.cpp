@@ -231,10 +231,13 @@ void MarkPending(Sock& s) {
   pendingWork.push_back({static_cast<SOCKET>(s.fd), s.tag});
 }
 
-void Post(Sock& s, long event, int error) {
+// A message posted after the next look at the descriptors waits behind what
+// that look finds.
+void Post(Sock& s, long event, int error, bool afterPoll = false) {
   if (!s.hwnd || !(s.events & event)) return;
-  PostTaggedMessage(s.hwnd, s.message, static_cast<WPARAM>(s.fd),
-                    MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error)), s.tag);
+  auto post = afterPoll ? PostTaggedMessageAfterPoll : PostTaggedMessage;
+  post(s.hwnd, s.message, static_cast<WPARAM>(s.fd),
+       MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error)), s.tag);
 }
 
 bool IsLiveTag(WPARAM wParam, std::uint64_t tag) {
@@ -311,7 +314,9 @@ void WriteOut(Sock& s) {
   }
 }
 
-void PostReadSide(Sock& s) {
+// A socket that used up its read budget is busy: its next FD_READ lets the
+// sockets that became ready meanwhile go first.
+void PostReadSide(Sock& s, bool busy) {
   if (!s.readEnabled) return;
   if (s.listening) {
     if (s.readable && !s.starved) {
@@ -323,7 +328,7 @@ void PostReadSide(Sock& s) {
   if (!s.connected) return;
   if (!s.in.empty() || (s.readable && !s.peerClosed && !s.readError)) {
     s.readEnabled = false;
-    Post(s, FD_READ, 0);
+    Post(s, FD_READ, 0, busy);
   } else if ((s.peerClosed || s.readError) && !s.closePosted) {
     s.closePosted = true;
     Post(s, FD_CLOSE, s.readError);
@@ -332,6 +337,7 @@ void PostReadSide(Sock& s) {
 
 // Brings a socket's events and buffers up to date with what is known.
 void Update(Sock& s) {
+  bool busy = s.readThisTurn >= kReadBudget;
   s.readThisTurn = 0;
   WriteOut(s);
   if (s.orphan) return;
@@ -339,7 +345,7 @@ void Update(Sock& s) {
     s.writeWanted = false;
     Post(s, FD_WRITE, 0);
   }
-  PostReadSide(s);
+  PostReadSide(s, busy);
 }
 
 void FinishConnect(Sock& s) {

@@ -6,6 +6,8 @@
 #include "sockets.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -230,6 +232,43 @@ TEST_F(SocketLayerTest, WaitingMessagesOfAClosedSocketNeverReachItsSuccessor) {
   EXPECT_EQ(seen, 0) << "a message of the closed socket reached the new one";
   ::close(peerA);
   ::close(peerB);
+}
+
+TEST_F(SocketLayerTest, ASocketThatUsedUpItsReadBudgetLetsAQuietOneGoFirst) {
+  win::SOCKET listener = Listen();
+  auto [busy, busyPeer] = AcceptPeer(listener);
+  auto [quiet, quietPeer] = AcceptPeer(listener);
+  PumpFor(20);
+  std::string data = loopback::Pattern(3, 1 << 20);
+  std::thread sender([&, peer = busyPeer] { loopback::SendAll(peer, data); });
+  // Enough waits in the kernel that the first read ends on the budget.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (int waiting = 0; waiting < 96 * 1024 && std::chrono::steady_clock::now() < deadline;)
+    ::ioctl(static_cast<int>(busy), FIONREAD, &waiting);
+  // Each FD_READ of the busy socket is read until would-block, which its
+  // read budget brings long before its bytes run out. During the first one
+  // the quiet socket gets a byte.
+  std::vector<win::SOCKET> reads;
+  std::size_t received = 0;
+  onEvent = [&, busy = busy, quiet = quiet, quietPeer = quietPeer](const Event& e) {
+    if (e.event != win::FD_READ) return;
+    reads.push_back(e.socket);
+    char buffer[100];
+    for (int n; (n = win::recv(e.socket, buffer, sizeof buffer, 0)) > 0;)
+      if (e.socket == busy) received += static_cast<std::size_t>(n);
+    if (e.socket == busy && reads.size() == 1) {
+      loopback::SendAll(quietPeer, "q");
+      pollfd ready{static_cast<int>(quiet), POLLIN, 0};
+      ASSERT_EQ(::poll(&ready, 1, 5000), 1);
+    }
+  };
+  EXPECT_TRUE(Pump([&] { return received == data.size(); }));
+  sender.join();
+  ASSERT_GE(reads.size(), 3u);
+  ASSERT_EQ(reads[0], busy);
+  EXPECT_EQ(reads[1], quiet) << "the busy socket's next read went ahead of the quiet socket";
+  ::close(busyPeer);
+  ::close(quietPeer);
 }
 
 TEST_F(SocketLayerTest, StartupTakesTheDescriptorsTheHardLimitAllows) {
