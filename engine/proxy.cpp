@@ -1,9 +1,11 @@
 #include "proxy.h"
 
 #include <condition_variable>
+#include <memory>
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -120,39 +122,27 @@ static bool QueueFull(const ChunkQueue& queue) { return !queue.empty() && queue.
 
 namespace {
 
+// The notice's own copies of its texts: the caller's may be gone by the time
+// the box shows.
 struct Notice {
-  char* text;
-  char* caption;
+  std::string text;
+  std::string caption;
   UINT style;
 };
 
-char* CopyText(const char* text) {
-  std::size_t length = std::strlen(text);
-  char* copy = new char[length + 1];
-  std::memcpy(copy, text, length + 1);
-  return copy;
-}
-
 DWORD NoticeThread(void* parameter) {
-  auto* notice = static_cast<Notice*>(parameter);
-  MessageBoxA(nullptr, notice->text, notice->caption, notice->style | MB_SYSTEMMODAL);
-  delete[] notice->text;
-  delete[] notice->caption;
-  delete notice;
+  std::unique_ptr<Notice> notice(static_cast<Notice*>(parameter));
+  MessageBoxA(nullptr, notice->text.c_str(), notice->caption.c_str(), notice->style | MB_SYSTEMMODAL);
   return 0;
 }
 
 }  // namespace
 
 void ShowMessageAsync(const char* text, const char* caption, UINT style) {
-  auto* notice = new Notice{CopyText(text), CopyText(caption), style};
-  HANDLE thread = CreateThread(nullptr, 0, NoticeThread, notice, 0, nullptr);
-  if (!thread) {
-    delete[] notice->text;
-    delete[] notice->caption;
-    delete notice;
-    return;
-  }
+  auto notice = std::make_unique<Notice>(Notice{text, caption, style});
+  HANDLE thread = CreateThread(nullptr, 0, NoticeThread, notice.get(), 0, nullptr);
+  if (!thread) return;
+  notice.release();  // the thread owns it now
   CloseHandle(thread);
 }
 
@@ -244,9 +234,7 @@ static void OnConnect(std::int32_t clientSocket, int error) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
   if (error != 0) {
     shutdown(static_cast<SOCKET>(clientSocket), SD_SEND);
-    CloseServer(clientSocket, E);
-    DiscardQueue(E.toServer);  // can never be delivered
-    if (E.clientEnded) CloseClient(clientSocket, E);
+    EndServerSide(clientSocket, E);  // what waits for the server can never be delivered
   }
   DiscardQueue(E.toClient);
   E.connected = true;
@@ -297,9 +285,7 @@ static void OnServerWrite(std::int32_t clientSocket) {
 // The client connection is broken: give the whole connection up.
 static void GiveUp(std::int32_t clientSocket, CLIENT_DATA& E) {
   CloseClient(clientSocket, E);
-  CloseServer(clientSocket, E);
-  DiscardQueue(E.toServer);
-  DiscardQueue(E.toClient);
+  EndServerSide(clientSocket, E);
 }
 
 // Sends what waits for the client. A client that has closed and now refuses
