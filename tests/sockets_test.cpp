@@ -243,8 +243,10 @@ TEST_F(SocketLayerTest, ASocketThatUsedUpItsReadBudgetLetsAQuietOneGoFirst) {
   std::thread sender([&, peer = busyPeer] { loopback::SendAll(peer, data); });
   // Enough waits in the kernel that the first read ends on the budget.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (int waiting = 0; waiting < 96 * 1024 && std::chrono::steady_clock::now() < deadline;)
+  for (int waiting = 0; waiting < 96 * 1024 && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ::ioctl(static_cast<int>(busy), FIONREAD, &waiting);
+  }
   // Each FD_READ of the busy socket is read until would-block, which its
   // read budget brings long before its bytes run out. During the first one
   // the quiet socket gets a byte.
