@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -52,7 +51,9 @@ struct ThreadQueue {
   std::mutex mutex;
   std::deque<QueuedMessage> posted;
   // Messages that wait behind whatever the next look at the descriptors
-  // finds, and whether such a look is still owed.
+  // finds, and whether such a look is still owed. Otherwise the descriptors
+  // are looked at only once every posted message has been served, so each
+  // look gathers all that became ready meanwhile, as a plain epoll loop does.
   std::deque<QueuedMessage> afterPoll;
   bool pollOwed = false;
   bool quitPosted = false;
@@ -63,8 +64,6 @@ struct ThreadQueue {
   std::vector<FetchHook> hooks;
   std::map<std::string, WNDCLASSA> classes;
   std::vector<std::unique_ptr<WindowObject>> windows;
-  static constexpr auto kPollInterval = std::chrono::microseconds(100);
-  std::chrono::steady_clock::time_point lastPoll = std::chrono::steady_clock::now();
 
   ThreadQueue() {
     epollFd = ::epoll_create1(EPOLL_CLOEXEC);
@@ -133,14 +132,9 @@ struct ThreadQueue {
     return timeout;
   }
 
-  bool PollDue() const {
-    return pollOwed || std::chrono::steady_clock::now() - lastPoll >= kPollInterval;
-  }
-
   void Wait(int timeoutMs) {
     epoll_event events[64];
     int n = ::epoll_wait(epollFd, events, 64, timeoutMs);
-    lastPoll = std::chrono::steady_clock::now();
     pollOwed = false;
     for (int i = 0; i < n; ++i) static_cast<WaitSource*>(events[i].data.ptr)->OnReady(events[i].events);
   }
@@ -179,11 +173,9 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
   ThreadQueue& q = queue();
   for (;;) {
     int timeout = q.RunHooks();
-    // While messages keep coming (a busy connection re-posts its own), the
-    // other descriptors are still looked at every 100 microseconds, and
-    // before any message posted to wait for that look, so that one
-    // connection cannot starve the rest.
-    if (q.PollDue()) q.Wait(0);
+    // A busy connection re-posts its reads to wait for the next look, so
+    // it cannot starve the rest: that look comes first.
+    if (q.pollOwed) q.Wait(0);
     if (q.TakeNext(msg)) return TRUE;
     if (q.TakeQuit(msg)) return FALSE;
     q.Wait(timeout);
@@ -193,7 +185,7 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
 BOOL PeekMessageA(MSG* msg, HWND, UINT, UINT, UINT) {
   ThreadQueue& q = queue();
   q.RunHooks();
-  if (q.PollDue()) q.Wait(0);
+  if (q.pollOwed) q.Wait(0);
   if (q.TakeNext(msg) || q.TakeQuit(msg)) return TRUE;
   q.Wait(0);
   q.RunHooks();
