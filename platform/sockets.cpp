@@ -169,6 +169,8 @@ struct Sock : WaitSource {
   bool sendShut = false;
 
   bool pending = false;  // listed in pendingWork
+  std::uint64_t heldRound = 0;  // the last round in which it held back a short tail
+  bool tailListed = false;      // listed in heldTails
 
   // Closed by its owner while bytes were still buffered.
   bool orphan = false;
@@ -224,6 +226,13 @@ thread_local bool hookInstalled = false;
 int starvedListeners = 0;
 // Closed sockets still writing out their last bytes.
 thread_local std::vector<Pending> orphans;
+// Whether a read of the current message used up its budget: more bytes are
+// waiting, and what they bring will be written soon after.
+thread_local bool moreComing = false;
+// Sockets holding back the short tail of a write, and the current round (one
+// per AfterMessage): a tail is held for one round at most.
+thread_local std::vector<Pending> heldTails;
+thread_local std::uint64_t round = 1;
 
 void MarkPending(Sock& s) {
   if (s.pending) return;
@@ -290,10 +299,24 @@ void SetNoDelay(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-// Hands buffered bytes to the kernel until it takes no more.
-void WriteOut(Sock& s) {
+// The largest segment the kernel sends on this connection; 1 when unknown.
+std::size_t SegmentSize(const Sock& s) {
+  int mss = 0;
+  socklen_t len = sizeof mss;
+  if (::getsockopt(s.fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &len) != 0 || mss <= 0) return 1;
+  return static_cast<std::size_t>(mss);
+}
+
+// Hands buffered bytes to the kernel until it takes no more. Unless `whole`,
+// only whole segments go: with Nagle off, the short rest of a large write
+// would leave as a segment of its own, and when more bytes are about to
+// follow it is cheaper to send it along with them.
+void WriteOut(Sock& s, bool whole = true) {
+  std::size_t unit = whole ? 1 : SegmentSize(s);
   while (!s.out.empty() && !s.writeError && !s.kernelFull) {
-    ssize_t n = ::send(s.fd, s.out.block + s.out.begin, s.out.size(), MSG_NOSIGNAL);
+    std::size_t wanted = s.out.size() - s.out.size() % unit;
+    if (wanted == 0) return;
+    ssize_t n = ::send(s.fd, s.out.block + s.out.begin, wanted, MSG_NOSIGNAL);
     if (n > 0) {
       s.out.Consume(static_cast<std::size_t>(n));
     } else if (n < 0 && errno == EINTR) {
@@ -311,6 +334,24 @@ void WriteOut(Sock& s) {
   if (s.out.empty() && s.shutdownPending) {
     s.shutdownPending = false;
     ::shutdown(s.fd, SHUT_WR);
+  }
+}
+
+// Writes what the socket has buffered. While more bytes are on their way, a
+// short tail is held back for one round, to leave with them.
+void WriteOrHold(Sock& s) {
+  bool hold = moreComing && !s.orphan;
+  WriteOut(s, !hold);
+  if (!hold || s.out.empty() || s.kernelFull || s.writeError) return;
+  s.heldRound = round;
+  if (!s.tailListed) heldTails.push_back({static_cast<SOCKET>(s.fd), s.tag});
+  s.tailListed = true;
+}
+
+void PostWriteSide(Sock& s) {
+  if (s.out.empty() && s.writeWanted && s.connected) {
+    s.writeWanted = false;
+    Post(s, FD_WRITE, 0);
   }
 }
 
@@ -339,12 +380,9 @@ void PostReadSide(Sock& s, bool busy) {
 void Update(Sock& s) {
   bool busy = s.readThisTurn >= kReadBudget;
   s.readThisTurn = 0;
-  WriteOut(s);
+  WriteOrHold(s);
   if (s.orphan) return;
-  if (s.out.empty() && s.writeWanted && s.connected) {
-    s.writeWanted = false;
-    Post(s, FD_WRITE, 0);
-  }
+  PostWriteSide(s);
   PostReadSide(s, busy);
 }
 
@@ -402,6 +440,22 @@ void FinishOrphans() {
   });
 }
 
+// Ends a round: a tail held back in an earlier round goes out now, unless
+// this round's write took it along and held back a new one.
+void FlushHeldTails() {
+  moreComing = false;
+  std::erase_if(heldTails, [](const Pending& p) {
+    Sock* s = table().Find(p.fd);
+    if (!s || s->tag != p.tag) return true;  // closed: closesocket wrote it out
+    if (s->heldRound == round) return false;
+    s->tailListed = false;
+    WriteOut(*s);
+    PostWriteSide(*s);
+    return true;
+  });
+  ++round;
+}
+
 // Runs after every dispatched message, before the next one is fetched.
 int AfterMessage() {
   static thread_local std::vector<Pending> work;  // kept, so that no message allocates
@@ -413,8 +467,9 @@ int AfterMessage() {
     s->pending = false;
     Update(*s);
   }
+  FlushHeldTails();
   if (!orphans.empty()) FinishOrphans();
-  if (!pendingWork.empty()) return 0;
+  if (!pendingWork.empty() || !heldTails.empty()) return 0;
   if (starvedListeners > 0) {
     static thread_local auto lastRetry = std::chrono::steady_clock::now();
     auto now = std::chrono::steady_clock::now();
@@ -648,6 +703,7 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     }
     sock->in.end += static_cast<std::size_t>(n);
     sock->readThisTurn += static_cast<std::size_t>(n);
+    if (sock->readThisTurn >= kReadBudget) moreComing = true;
     // A read that did not fill the room emptied the kernel's queue, and any
     // byte that comes later brings a new edge: no need to ask again just to
     // hear would-block. An end of stream or error that epoll has already
@@ -673,7 +729,10 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
   }
   std::size_t room = sock->out.Reserve(wanted);
   if (room == 0) {
-    WriteOut(*sock);  // the buffer is full: give the kernel what it takes now
+    // The buffer is full: give the kernel what it takes now, in whole
+    // segments while more follows, unless a segment is more than the buffer.
+    WriteOut(*sock, false);
+    if (sock->out.size() == kBlockSize) WriteOut(*sock);
     if (sock->writeError) return Fail(sock->writeError);
     room = sock->out.Reserve(wanted);
   }

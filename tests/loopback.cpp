@@ -1,6 +1,7 @@
 #include "loopback.h"
 
 #include <arpa/inet.h>
+#include <linux/tcp.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -318,6 +319,22 @@ int LocalPort(int fd) {
 }
 
 void ShrinkSendBuffer(int fd, int bytes) { ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
+
+void GrowReceiveBuffer(int fd, int bytes) { ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
+
+std::uint32_t DataSegmentsSent(int fd) {
+  tcp_info info{};
+  socklen_t len = sizeof info;
+  ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len);
+  return info.tcpi_data_segs_out;
+}
+
+int MaxSegment(int fd) {
+  int mss = 0;
+  socklen_t len = sizeof mss;
+  ::getsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &len);
+  return mss;
+}
 
 void CloseWithReset(int fd) {
   linger reset{1, 0};

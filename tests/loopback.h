@@ -84,6 +84,11 @@ std::string SourceHeader(std::uint32_t seed, std::uint32_t size);
 // headers (their macros clash with the Winsock-shaped names).
 int LocalPort(int fd);
 void ShrinkSendBuffer(int fd, int bytes);
+void GrowReceiveBuffer(int fd, int bytes);
 void CloseWithReset(int fd);            // the peer sees a reset, not an end of stream
+// Segments with data the kernel has sent on a connection, and its largest
+// segment size now.
+std::uint32_t DataSegmentsSent(int fd);
+int MaxSegment(int fd);
 
 }  // namespace loopback

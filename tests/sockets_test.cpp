@@ -1,7 +1,8 @@
 // The socket layer's own rules over real loopback sockets: read-ahead that
 // still posts FD_CLOSE after the last byte, buffered writes that survive
-// partial kernel writes and report a reset on the next call, stale messages
-// of closed sockets, and connect outcomes.
+// partial kernel writes and report a reset on the next call, busy transfers
+// that leave in whole segments, stale messages of closed sockets, and
+// connect outcomes.
 
 #include "sockets.h"
 
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include <chrono>
 #include <functional>
@@ -271,6 +273,62 @@ TEST_F(SocketLayerTest, ASocketThatUsedUpItsReadBudgetLetsAQuietOneGoFirst) {
   EXPECT_EQ(reads[1], quiet) << "the busy socket's next read went ahead of the quiet socket";
   ::close(busyPeer);
   ::close(quietPeer);
+}
+
+TEST_F(SocketLayerTest, ABusyTransferLeavesInWholeSegmentsAndItsLastBytesStillGo) {
+  win::SOCKET listener = Listen();
+  loopback::GrowReceiveBuffer(static_cast<int>(listener), 4 << 20);  // inherited by what it accepts
+  auto [from, fromPeer] = AcceptPeer(listener);
+  auto [to, toPeer] = AcceptPeer(listener);
+  loopback::GrowReceiveBuffer(toPeer, 4 << 20);
+  PumpFor(20);
+  // Eight whole read budgets, all waiting before the first read: every turn
+  // is busy, and the last one ends with nothing more to come, so whatever
+  // the layer held back then must still leave on its own.
+  constexpr std::size_t kBudget = 64 * 1024;
+  std::string data = loopback::Pattern(7, 8 * kBudget);
+  ASSERT_TRUE(loopback::SendAll(fromPeer, data));
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (int waiting = 0; waiting < static_cast<int>(data.size()) && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::ioctl(static_cast<int>(from), FIONREAD, &waiting);
+  }
+  std::string received;
+  std::atomic<bool> done{false};
+  std::thread receiver([&, peer = toPeer] {
+    received = loopback::ReceiveExactly(peer, data.size());
+    done = true;
+  });
+  // Relays as the engine does: 100-byte reads, each sent on at once.
+  std::string waiting;
+  std::size_t sent = 0;
+  auto flush = [&, to = to] {
+    while (sent < waiting.size()) {
+      int n = win::send(to, waiting.data() + sent, static_cast<int>(std::min<std::size_t>(100, waiting.size() - sent)), 0);
+      if (n <= 0) return;
+      sent += static_cast<std::size_t>(n);
+    }
+  };
+  onEvent = [&, from = from, to = to](const Event& e) {
+    if (e.socket == from && e.event == win::FD_READ) {
+      char buffer[100];
+      for (int n; (n = win::recv(from, buffer, sizeof buffer, 0)) > 0;) waiting.append(buffer, static_cast<std::size_t>(n));
+      flush();
+    } else if (e.socket == to && e.event == win::FD_WRITE) {
+      flush();
+    }
+  };
+  bool arrived = Pump([&] { return done.load(); });
+  receiver.join();
+  ASSERT_TRUE(arrived) << "the last bytes stayed in the layer";
+  EXPECT_EQ(received, data);
+  // A kernel write of each budget would leave as a full segment and a short
+  // one: twice the segments the bytes need.
+  std::uint32_t segments = loopback::DataSegmentsSent(static_cast<int>(to));
+  std::size_t needed = data.size() / static_cast<std::size_t>(loopback::MaxSegment(static_cast<int>(to))) + 1;
+  EXPECT_LT(segments, needed * 3 / 2);
+  ::close(fromPeer);
+  ::close(toPeer);
 }
 
 TEST_F(SocketLayerTest, StartupTakesTheDescriptorsTheHardLimitAllows) {
