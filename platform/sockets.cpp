@@ -37,6 +37,11 @@ constexpr std::size_t kPooledBlocks = 32;
 // How long a closed socket may take to hand its last buffered bytes to the
 // kernel before it is closed regardless.
 constexpr auto kLingerLimit = std::chrono::seconds(30);
+// How many rounds (one per dispatched message) the short tail of a write may
+// wait for the bytes that follow it: enough for a quiet connection's
+// messages to pass between two turns of a busy one without forcing the tail
+// out as a segment of its own.
+constexpr std::uint64_t kTailRounds = 3;
 // How often a listener that ran out of descriptors tries accept again.
 constexpr int kStarvedRetryMs = 200;
 
@@ -230,7 +235,7 @@ thread_local std::vector<Pending> orphans;
 // waiting, and what they bring will be written soon after.
 thread_local bool moreComing = false;
 // Sockets holding back the short tail of a write, and the current round (one
-// per AfterMessage): a tail is held for one round at most.
+// per AfterMessage).
 thread_local std::vector<Pending> heldTails;
 thread_local std::uint64_t round = 1;
 
@@ -338,7 +343,7 @@ void WriteOut(Sock& s, bool whole = true) {
 }
 
 // Writes what the socket has buffered. While more bytes are on their way, a
-// short tail is held back for one round, to leave with them.
+// short tail is held back for a few rounds, to leave with them.
 void WriteOrHold(Sock& s) {
   bool hold = moreComing && !s.orphan;
   WriteOut(s, !hold);
@@ -440,14 +445,14 @@ void FinishOrphans() {
   });
 }
 
-// Ends a round: a tail held back in an earlier round goes out now, unless
-// this round's write took it along and held back a new one.
+// Ends a round: a tail that has waited its rounds goes out now. One that a
+// later write took along (holding back a new one) waits from then on.
 void FlushHeldTails() {
   moreComing = false;
   std::erase_if(heldTails, [](const Pending& p) {
     Sock* s = table().Find(p.fd);
     if (!s || s->tag != p.tag) return true;  // closed: closesocket wrote it out
-    if (s->heldRound == round) return false;
+    if (round < s->heldRound + kTailRounds) return false;
     s->tailListed = false;
     WriteOut(*s);
     PostWriteSide(*s);
