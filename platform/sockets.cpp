@@ -174,8 +174,9 @@ struct Sock : WaitSource {
   bool sendShut = false;
 
   bool pending = false;  // listed in pendingWork
-  std::uint64_t heldRound = 0;  // the last round in which it held back a short tail
-  bool tailListed = false;      // listed in heldTails
+  // The last round in which it held back a short tail; 0 while it holds none
+  // (and is not listed in heldTails).
+  std::uint64_t heldRound = 0;
 
   // Closed by its owner while bytes were still buffered.
   bool orphan = false;
@@ -348,9 +349,8 @@ void WriteOrHold(Sock& s) {
   bool hold = moreComing && !s.orphan;
   WriteOut(s, !hold);
   if (!hold || s.out.empty() || s.kernelFull || s.writeError) return;
+  if (s.heldRound == 0) heldTails.push_back({static_cast<SOCKET>(s.fd), s.tag});
   s.heldRound = round;
-  if (!s.tailListed) heldTails.push_back({static_cast<SOCKET>(s.fd), s.tag});
-  s.tailListed = true;
 }
 
 void PostWriteSide(Sock& s) {
@@ -453,7 +453,7 @@ void FlushHeldTails() {
     Sock* s = table().Find(p.fd);
     if (!s || s->tag != p.tag) return true;  // closed: closesocket wrote it out
     if (round < s->heldRound + kTailRounds) return false;
-    s->tailListed = false;
+    s->heldRound = 0;
     WriteOut(*s);
     PostWriteSide(*s);
     return true;
