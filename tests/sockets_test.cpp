@@ -110,6 +110,15 @@ class SocketLayerTest : public ::testing::Test {
     return {accepted, peer};
   }
 
+  // Waits (5 s at most) until the kernel holds `bytes` unread bytes for s.
+  static void WaitUntilWaiting(win::SOCKET s, int bytes) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (int waiting = 0; waiting < bytes && std::chrono::steady_clock::now() < deadline;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ::ioctl(static_cast<int>(s), FIONREAD, &waiting);
+    }
+  }
+
   static int Count(win::SOCKET s, win::WORD event) {
     int n = 0;
     for (const Event& e : events) n += e.socket == s && e.event == event;
@@ -244,11 +253,7 @@ TEST_F(SocketLayerTest, ASocketThatUsedUpItsReadBudgetLetsAQuietOneGoFirst) {
   std::string data = loopback::Pattern(3, 1 << 20);
   std::thread sender([&, peer = busyPeer] { loopback::SendAll(peer, data); });
   // Enough waits in the kernel that the first read ends on the budget.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (int waiting = 0; waiting < 96 * 1024 && std::chrono::steady_clock::now() < deadline;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ::ioctl(static_cast<int>(busy), FIONREAD, &waiting);
-  }
+  WaitUntilWaiting(busy, 96 * 1024);
   // Each FD_READ of the busy socket is read until would-block, which its
   // read budget brings long before its bytes run out. During the first one
   // the quiet socket gets a byte.
@@ -288,11 +293,7 @@ TEST_F(SocketLayerTest, ABusyTransferLeavesInWholeSegmentsAndItsLastBytesStillGo
   constexpr std::size_t kBudget = 64 * 1024;
   std::string data = loopback::Pattern(7, 8 * kBudget);
   ASSERT_TRUE(loopback::SendAll(fromPeer, data));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (int waiting = 0; waiting < static_cast<int>(data.size()) && std::chrono::steady_clock::now() < deadline;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ::ioctl(static_cast<int>(from), FIONREAD, &waiting);
-  }
+  WaitUntilWaiting(from, static_cast<int>(data.size()));
   std::string received;
   std::atomic<bool> done{false};
   std::thread receiver([&, peer = toPeer] {
