@@ -1,8 +1,9 @@
 #include "proxy.h"
 
+#include <atomic>
 #include <condition_variable>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -42,15 +43,25 @@ ChunkPool& chunkPool() {
 // The client sockets whose record names a given server socket, smallest first.
 std::unordered_map<SOCKET, std::set<std::int32_t>> serverIndex;
 
+std::atomic<std::size_t> openConnectionSockets{0};
+std::atomic<std::size_t> queuedChunks{0};
+
 }  // namespace
 
 SOCK_DATA::SOCK_DATA(const char* bytes, std::int32_t count) : payload(chunkPool().Take()), byteCount(count) {
   std::memcpy(payload, bytes, count);
+  queuedChunks.fetch_add(1, std::memory_order_relaxed);
 }
 
 SOCK_DATA::SOCK_DATA(const SOCK_DATA& other) : SOCK_DATA(other.payload, other.byteCount) {}
 
-SOCK_DATA::~SOCK_DATA() { chunkPool().Give(payload); }
+SOCK_DATA::~SOCK_DATA() {
+  chunkPool().Give(payload);
+  queuedChunks.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::size_t OpenConnectionSockets() { return openConnectionSockets.load(std::memory_order_relaxed); }
+std::size_t QueuedChunks() { return queuedChunks.load(std::memory_order_relaxed); }
 
 std::int32_t ClientForServerSocket(SOCKET serverSocket) {
   auto it = serverIndex.find(serverSocket);
@@ -150,16 +161,28 @@ void ShowMessageAsync(const char* text, const char* caption, UINT style) {
 // Teardown steps shared by several events
 // ---------------------------------------------------------------------------
 
+// Every socket of a relayed connection is opened and closed through these,
+// so that OpenConnectionSockets can tell what the engine holds.
+static SOCKET OpenConnectionSocket(SOCKET s) {
+  if (s != INVALID_SOCKET) openConnectionSockets.fetch_add(1, std::memory_order_relaxed);
+  return s;
+}
+
+static void CloseConnectionSocket(SOCKET s) {
+  closesocket(s);
+  openConnectionSockets.fetch_sub(1, std::memory_order_relaxed);
+}
+
 static void CloseClient(std::int32_t clientSocket, CLIENT_DATA& E) {
   if (!E.clientOpen) return;
-  closesocket(static_cast<SOCKET>(clientSocket));
+  CloseConnectionSocket(static_cast<SOCKET>(clientSocket));
   E.clientOpen = false;
   E.clientReadPaused = false;
 }
 
 static void CloseServer(std::int32_t clientSocket, CLIENT_DATA& E) {
   if (E.serverSocket == INVALID_SOCKET) return;
-  closesocket(E.serverSocket);
+  CloseConnectionSocket(E.serverSocket);
   SetServerSocket(clientSocket, E, INVALID_SOCKET);
 }
 
@@ -202,8 +225,8 @@ static void ConnectToServer(SOCKET clientSocket) {
   address.sin_addr.s_addr = inet_addr(ServerAddress.c_str());
   address.sin_port = htons(static_cast<u_short>(ServerPort & 0xFFFF));
 
-  if (E.serverSocket != INVALID_SOCKET) closesocket(E.serverSocket);
-  SetServerSocket(key, E, socket(AF_INET, SOCK_STREAM, 0));
+  if (E.serverSocket != INVALID_SOCKET) CloseConnectionSocket(E.serverSocket);
+  SetServerSocket(key, E, OpenConnectionSocket(socket(AF_INET, SOCK_STREAM, 0)));
   if (E.serverSocket == INVALID_SOCKET) {
     ShowMessageAsync("Не могу подключиться к прокси серверу!!!", "ERROR!!!", MB_OK);
     // No connect will ever report back: let the client read end of stream
@@ -216,7 +239,7 @@ static void ConnectToServer(SOCKET clientSocket) {
 }
 
 static void OnAccept() {
-  SOCKET s = accept(ListenSocket, nullptr, nullptr);
+  SOCKET s = OpenConnectionSocket(accept(ListenSocket, nullptr, nullptr));
   if (s == INVALID_SOCKET) return;
   CLIENT_DATA& E = Entry(static_cast<std::int32_t>(s));
   E.connected = false;
@@ -418,9 +441,18 @@ static LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPA
   }
 }
 
+namespace {
+
+// Set by WM_DESTROY: the loop ends after that message, however many socket
+// events are still waiting (the quit message would wait behind them all).
+bool quitRequested = false;
+
+}  // namespace
+
 LRESULT EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
+      quitRequested = true;
       PostQuitMessage(0);
       return DefWindowProcA(window, message, wParam, lParam);
     case WM_CLIENT_SOCKET: return OnClientSocketEvent(window, message, wParam, lParam);
@@ -435,10 +467,14 @@ LRESULT EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 
 namespace {
 
+constexpr const char* kEngineClass = "Velotrunk proxy";
+
 std::mutex engineMutex;
 std::condition_variable engineStopped;
 bool engineRunning = false;
 bool stopRequested = false;
+RelayListeningHandler listeningHandler;
+RelayEndedHandler endedHandler;
 
 // Marks the engine as running for StopRelayThread; false when a stop came first.
 bool EnterEngine() {
@@ -448,10 +484,22 @@ bool EnterEngine() {
   return true;
 }
 
+// The window is gone with the thread: nothing may be posted to it any more.
 void LeaveEngine() {
   std::lock_guard lock(engineMutex);
+  EngineWindow = nullptr;
   engineRunning = false;
   engineStopped.notify_all();
+}
+
+template <typename Handler, typename... Args>
+void Report(const Handler& which, Args... args) {
+  Handler handler;
+  {
+    std::lock_guard lock(engineMutex);
+    handler = which;
+  }
+  if (handler) handler(args...);
 }
 
 void PublishEngineWindow(HWND window) {
@@ -466,11 +514,13 @@ bool RegisterEngineClass(void* instance) {
   wc.lpfnWndProc = EngineWindowProc;
   wc.hInstance = instance;
   wc.hbrBackground = reinterpret_cast<void*>(static_cast<std::intptr_t>(COLOR_WINDOW + 1));
-  wc.lpszClassName = "Velotrunk proxy";
+  wc.lpszClassName = kEngineClass;
   return RegisterClassA(&wc) != 0;
 }
 
-void OpenListener() {
+// Opens ListenSocket; false when it does not listen. Both failures are told
+// in turn, and the user closes each box before the thread goes on.
+bool OpenListener() {
   ListenSocket = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -478,50 +528,100 @@ void OpenListener() {
   address.sin_port = htons(static_cast<u_short>(ListenPort & 0xFFFF));
   if (bind(ListenSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     MessageBoxA(EngineWindow, "This port in use!", "BIND TCP ERROR!!!", MB_OK);
-  if (listen(ListenSocket, 5) != 0) MessageBoxA(EngineWindow, "listen error!", "ERROR!!!", MB_OK);
+  if (listen(ListenSocket, 5) != 0) {
+    MessageBoxA(EngineWindow, "listen error!", "ERROR!!!", MB_OK);
+    return false;
+  }
   WSAAsyncSelect(ListenSocket, EngineWindow, WM_CLIENT_SOCKET, FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
+  return true;
 }
 
+void ReportUnexpectedError() {
+  ShowMessageAsync("Error access violation at module proxy.obj, maybe some BUGs width socket handle has expressed!!!",
+                   "Unexpected error!", MB_ICONERROR);
+}
+
+// The socket layer does work of its own while a message is fetched; what
+// goes wrong there is reported like a failed handler, and the loop goes on.
 int RunMessageLoop() {
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0)) {
+  MSG msg{};
+  for (;;) {
+    BOOL got;
+    try {
+      got = GetMessageA(&msg, nullptr, 0, 0);
+    } catch (...) {
+      ReportUnexpectedError();
+      continue;
+    }
+    if (!got) return static_cast<int>(msg.wParam);
     TranslateMessage(&msg);
     try {
       DispatchMessageA(&msg);
     } catch (...) {
-      ShowMessageAsync(
-          "Error access violation at module proxy.obj, maybe some BUGs width socket handle has expressed!!!",
-          "Unexpected error!", MB_ICONERROR);
+      ReportUnexpectedError();
     }
+    if (quitRequested) return 0;
   }
-  return static_cast<int>(msg.wParam);
+}
+
+// Leaves nothing behind: the listener and the window go with the thread.
+void CloseEngine(HWND window) {
+  if (ListenSocket != INVALID_SOCKET) closesocket(ListenSocket);
+  ListenSocket = INVALID_SOCKET;
+  if (window) DestroyWindow(window);
+  UnregisterClassA(kEngineClass, GetModuleHandleA(nullptr));
 }
 
 DWORD RunEngine(void* parameter) {
+  quitRequested = false;
   WSADATA data;
   if (WSAStartup(0x0101, &data) != 0) MessageBoxA(nullptr, "WSAStartup error !", "NET ERROR!!!", MB_OK);
-  if (!RegisterEngineClass(parameter)) return 0;
-  HWND window = CreateWindowExA(0, "Velotrunk proxy", nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
-                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (!RegisterEngineClass(parameter)) return RELAY_START_FAILED;
+  HWND window = CreateWindowExA(0, kEngineClass, nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
   PublishEngineWindow(window);
   ShowWindow(EngineWindow, SW_HIDE);
-  OpenListener();
-  return static_cast<DWORD>(RunMessageLoop());
+  DWORD code = RELAY_START_FAILED;
+  if (OpenListener()) {
+    Report(listeningHandler);
+    code = static_cast<DWORD>(RunMessageLoop());
+  }
+  CloseEngine(window);
+  return code;
 }
 
 }  // namespace
 
 DWORD RelayThread(void* parameter) {
-  if (!EnterEngine()) return 0;
+  if (!EnterEngine()) {  // stopped before it started
+    Report(endedHandler, DWORD{0});
+    return 0;
+  }
   DWORD code = RunEngine(parameter);
+  Report(endedHandler, code);
   LeaveEngine();
   return code;
 }
 
-void StopRelayThread() {
-  std::unique_lock lock(engineMutex);
+void SetRelayListeningHandler(RelayListeningHandler handler) {
+  std::lock_guard lock(engineMutex);
+  listeningHandler = std::move(handler);
+}
+
+void SetRelayEndedHandler(RelayEndedHandler handler) {
+  std::lock_guard lock(engineMutex);
+  endedHandler = std::move(handler);
+}
+
+void RequestRelayStop() {
+  std::lock_guard lock(engineMutex);
   stopRequested = true;
   if (EngineWindow) PostMessageA(EngineWindow, WM_DESTROY, 0, 0);
+}
+
+void StopRelayThread() {
+  RequestRelayStop();
+  std::unique_lock lock(engineMutex);
   engineStopped.wait(lock, [] { return !engineRunning; });
 }
 

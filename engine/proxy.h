@@ -4,8 +4,10 @@
 // the thread entry runs on RelayThread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -67,14 +69,36 @@ std::int32_t ClientForServerSocket(win::SOCKET serverSocket);
 void SetServerSocket(std::int32_t clientSocket, CLIENT_DATA& entry, win::SOCKET serverSocket);
 void DiscardQueue(ChunkQueue& queue);
 
+// RelayThread returns 0 when it was stopped, and RELAY_START_FAILED when it
+// could not listen (bind or listen failed): it then ends as soon as its
+// start-up notices are closed, since it has nothing to serve.
+constexpr win::DWORD RELAY_START_FAILED = 1;
 win::DWORD RelayThread(void* parameter);
+
+// Called on the engine thread once ListenSocket listens, and as RelayThread
+// returns, with its exit code: the window offers the start again after a
+// failed one, the headless relay says that it listens and exits when the
+// engine ends. The handlers must not wait for the thread that stops the
+// engine.
+using RelayListeningHandler = std::function<void()>;
+using RelayEndedHandler = std::function<void(win::DWORD exitCode)>;
+void SetRelayListeningHandler(RelayListeningHandler handler);
+void SetRelayEndedHandler(RelayEndedHandler handler);
 win::LRESULT EngineWindowProc(win::HWND window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
 void ShowMessageAsync(const char* text, const char* caption, win::UINT style);
 
-// Stops a running RelayThread (WM_DESTROY to EngineWindow) and waits until
-// it has returned, so that ClientTable can be destroyed safely. Returns at
-// once when no engine runs.
+// Asks a running RelayThread to stop (WM_DESTROY to EngineWindow), or one
+// that is about to start not to; returns at once. Any thread may ask.
+void RequestRelayStop();
+// The same, then waits until RelayThread has returned, so that ClientTable
+// can be destroyed safely. Returns at once when no engine runs.
 void StopRelayThread();
+
+// What the engine holds, readable from any thread: the sockets of relayed
+// connections that are open (the listener not counted), and the chunks
+// waiting in queues.
+std::size_t OpenConnectionSockets();
+std::size_t QueuedChunks();
 
 // Forgets every connection record and the stop request, so that a test can
 // run another engine in the same process after StopRelayThread.

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <map>
@@ -17,9 +18,15 @@ namespace win {
 
 struct ThreadQueue;
 
+// A window stays allocated for the life of the process (a few bytes), so
+// that a handle kept after DestroyWindow or after its thread ended is safe to
+// post to: the post fails. It refers to its queue weakly: the queue goes when
+// its thread ends.
 struct WindowObject {
   WNDPROC proc;
-  std::shared_ptr<ThreadQueue> queue;
+  std::weak_ptr<ThreadQueue> queue;
+  ThreadQueue* owner;
+  std::atomic<bool> destroyed{false};
 };
 
 namespace {
@@ -63,7 +70,6 @@ struct ThreadQueue {
   WakeSource wake;
   std::vector<FetchHook> hooks;
   std::map<std::string, WNDCLASSA> classes;
-  std::vector<std::unique_ptr<WindowObject>> windows;
 
   ThreadQueue() {
     epollFd = ::epoll_create1(EPOLL_CLOEXEC);
@@ -158,13 +164,27 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
   return static_cast<ATOM>(0xC000 + queue().classes.size());
 }
 
+BOOL UnregisterClassA(const char* className, HINSTANCE) {
+  return className && queue().classes.erase(className) ? TRUE : FALSE;
+}
+
 HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int, int, int, HWND, void*,
                      HINSTANCE, void*) {
   ThreadQueue& q = queue();
   auto it = className ? q.classes.find(className) : q.classes.end();
   if (it == q.classes.end()) return nullptr;
-  q.windows.push_back(std::make_unique<WindowObject>(WindowObject{it->second.lpfnWndProc, currentQueue}));
-  return q.windows.back().get();
+  auto* window = new WindowObject;
+  window->proc = it->second.lpfnWndProc;
+  window->queue = currentQueue;
+  window->owner = currentQueue.get();
+  return window;
+}
+
+BOOL DestroyWindow(HWND hwnd) {
+  if (!hwnd || hwnd->destroyed || hwnd->owner != currentQueue.get()) return FALSE;
+  hwnd->proc(hwnd, WM_DESTROY, 0, 0);
+  hwnd->destroyed = true;
+  return TRUE;
 }
 
 BOOL ShowWindow(HWND, int) { return FALSE; }  // hidden windows have nothing to show
@@ -195,7 +215,7 @@ BOOL PeekMessageA(MSG* msg, HWND, UINT, UINT, UINT) {
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {
-  if (!msg->hwnd) return 0;
+  if (!msg->hwnd || msg->hwnd->destroyed) return 0;
   return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
@@ -209,18 +229,43 @@ void PostQuitMessage(int exitCode) {
 }
 
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  PostTaggedMessage(hwnd, message, wParam, lParam, 0);
+  return PostTaggedMessage(hwnd, message, wParam, lParam, 0);
+}
+
+namespace {
+
+// Runs `post` on the queue of the window (or of the calling thread, for no
+// window); FALSE when the window or its thread is gone. A window of the
+// calling thread needs no lock of its queue.
+template <typename Post>
+BOOL WithWindowQueue(HWND hwnd, Post post) {
+  if (!hwnd) {
+    post(queue());
+    return TRUE;
+  }
+  if (hwnd->destroyed) return FALSE;
+  if (hwnd->owner == currentQueue.get()) {
+    post(*currentQueue);
+    return TRUE;
+  }
+  std::shared_ptr<ThreadQueue> q = hwnd->queue.lock();
+  if (!q) return FALSE;
+  post(*q);
   return TRUE;
 }
 
-void PostTaggedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag) {
-  ThreadQueue& q = hwnd ? *hwnd->queue : queue();
-  q.Post(QueuedMessage{MSG{hwnd, message, wParam, lParam, 0, {0, 0}}, tag});
+}  // namespace
+
+BOOL PostTaggedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag) {
+  return WithWindowQueue(hwnd, [&](ThreadQueue& q) {
+    q.Post(QueuedMessage{MSG{hwnd, message, wParam, lParam, 0, {0, 0}}, tag});
+  });
 }
 
 void PostTaggedMessageAfterPoll(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag) {
-  ThreadQueue& q = hwnd ? *hwnd->queue : queue();
-  q.PostAfterPoll(QueuedMessage{MSG{hwnd, message, wParam, lParam, 0, {0, 0}}, tag});
+  WithWindowQueue(hwnd, [&](ThreadQueue& q) {
+    q.PostAfterPoll(QueuedMessage{MSG{hwnd, message, wParam, lParam, 0, {0, 0}}, tag});
+  });
 }
 
 HINSTANCE GetModuleHandleA(const char*) {

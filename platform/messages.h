@@ -52,9 +52,13 @@ constexpr int SW_HIDE = 0;
 constexpr int COLOR_WINDOW = 5;
 
 ATOM RegisterClassA(const WNDCLASSA* wc);
+BOOL UnregisterClassA(const char* className, HINSTANCE instance);
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style, int x,
                      int y, int width, int height, HWND parent, void* menu, HINSTANCE instance,
                      void* param);
+// Sends WM_DESTROY to the window's procedure; afterwards messages to the
+// window are dropped and posts to it fail. Only on the window's own thread.
+BOOL DestroyWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int cmdShow);
 BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 constexpr UINT PM_NOREMOVE = 0;
@@ -85,7 +89,7 @@ int QueueEpollFd();
 // A message that carries a tag is checked at fetch time by the tag checker;
 // when the checker says it is stale, the message is dropped unseen. The
 // socket layer uses it to drop the events of a socket closed in between.
-void PostTaggedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag);
+BOOL PostTaggedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::uint64_t tag);
 // The same, from the queue's own thread, for a message that is to wait
 // behind whatever the next look at the descriptors finds: the socket layer
 // posts a busy socket's further reads this way, so that a quiet socket that

@@ -148,6 +148,7 @@ struct Sock : WaitSource {
   long events = 0;
   bool inEpoll = false;
 
+  bool bound = false;
   bool listening = false;
   bool connecting = false;
   bool connected = false;
@@ -250,9 +251,11 @@ void MarkPending(Sock& s) {
 // that look finds.
 void Post(Sock& s, long event, int error, bool afterPoll = false) {
   if (!s.hwnd || !(s.events & event)) return;
-  auto post = afterPoll ? PostTaggedMessageAfterPoll : PostTaggedMessage;
-  post(s.hwnd, s.message, static_cast<WPARAM>(s.fd),
-       MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error)), s.tag);
+  LPARAM lParam = MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error));
+  if (afterPoll)
+    PostTaggedMessageAfterPoll(s.hwnd, s.message, static_cast<WPARAM>(s.fd), lParam, s.tag);
+  else
+    PostTaggedMessage(s.hwnd, s.message, static_cast<WPARAM>(s.fd), lParam, s.tag);
 }
 
 bool IsLiveTag(WPARAM wParam, std::uint64_t tag) {
@@ -572,12 +575,16 @@ int bind(SOCKET s, const sockaddr* name, int nameLength) {
   ::setsockopt(sock->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (::bind(sock->fd, reinterpret_cast<::sockaddr*>(&address), sizeof address) != 0)
     return Fail(WsaFromErrno(errno));
+  sock->bound = true;
   return 0;
 }
 
 int listen(SOCKET s, int backlog) {
   Sock* sock = table().Live(s);
   if (!sock) return Fail(WSAENOTSOCK);
+  // Linux would listen on an unbound socket, on a port of its own choosing
+  // and every interface; Windows refuses, and so does this layer.
+  if (!sock->bound) return Fail(WSAEINVAL);
   // Winsock 1.1 caps the backlog at its SOMAXCONN, 5, so 5 asks for the most
   // the system allows. Taken literally on Linux it would drop the SYNs of a
   // burst of connections and stall each dropped client for a second or more.

@@ -434,23 +434,31 @@ TEST(ConnectionTable, ReverseLookupMatchesAWalkOverTheTable) {
 
 class EngineThreadTest : public EngineTest {
  protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    endCode = -1;
+    SetRelayEndedHandler([this](DWORD code) { endCode = static_cast<int>(code); });
+  }
   void TearDown() override {
     StopRelayThread();
+    SetRelayEndedHandler(nullptr);
     EngineTest::TearDown();
   }
+  // Starts the engine and waits until it listens or has ended.
   void Start() {
     ListenSocket = INVALID_SOCKET;
     HANDLE thread = CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     CloseHandle(thread);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!std::atomic_ref(EngineWindow).load() && std::chrono::steady_clock::now() < deadline)
+    while (!std::atomic_ref(EngineWindow).load() && endCode < 0 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_NE(std::atomic_ref(EngineWindow).load(), nullptr);
+    ASSERT_TRUE(std::atomic_ref(EngineWindow).load() || endCode >= 0);
   }
+  std::atomic<int> endCode{-1};
 };
 
-TEST_F(EngineThreadTest, PortInUseShowsBothStartUpBoxesInOrder) {
+TEST_F(EngineThreadTest, PortInUseShowsBothStartUpBoxesInOrderThenTheThreadEnds) {
   fake::layer().failBind = true;
   Start();
   auto shown = WaitForBoxes(2);
@@ -460,6 +468,10 @@ TEST_F(EngineThreadTest, PortInUseShowsBothStartUpBoxesInOrder) {
   EXPECT_EQ(shown[0].style, MB_OK);
   EXPECT_EQ(shown[1].text, "listen error!");
   EXPECT_EQ(shown[1].caption, "ERROR!!!");
+  StopRelayThread();  // returns once the thread has ended by itself
+  EXPECT_EQ(endCode, static_cast<int>(RELAY_START_FAILED));
+  ASSERT_FALSE(fake::layer().closed.empty());
+  EXPECT_FALSE(Sock(fake::layer().closed.back()).open) << "the listener is closed";
 }
 
 TEST_F(EngineThreadTest, OnlyTheLowSixteenBitsOfTheListenPortCount) {

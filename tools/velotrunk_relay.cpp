@@ -2,16 +2,22 @@
 //
 // Runs the relay engine without a window, as the window's start button
 // would: the same settings, the same engine thread, the same notices (one
-// line each on stderr) and the terminal bell for the beep. SIGINT or SIGTERM
-// stops the engine and exits with status 0.
+// line each on stderr) and the terminal bell for the beep. It says on stderr
+// when it listens. SIGINT, SIGTERM or SIGHUP stops the engine and exits with
+// status 0; a port it cannot listen on exits with 1 once the notices are
+// shown; bad arguments exit with 2.
 
 #include <signal.h>
 
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <optional>
+#include <string>
+#include <thread>
 
 #include "proxy.h"
+#include "server_address.h"
 #include "strtoint.h"
 #include "threads.h"
 
@@ -19,15 +25,57 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: velotrunk-relay LISTEN_PORT SERVER_ADDRESS SERVER_PORT\n"
+    "       velotrunk-relay --version\n"
     "\n"
     "Listens on LISTEN_PORT on every local IPv4 address and relays each TCP\n"
     "connection to SERVER_ADDRESS:SERVER_PORT. Ports are decimal or hexadecimal\n"
-    "($C38, 0xC38) and lie in 1-65535. SIGINT or SIGTERM stops the relay.\n";
+    "($C38, 0xC38) and lie in 1-65535; SERVER_ADDRESS is a dotted IPv4 address\n"
+    "other than this relay's own listener. SIGINT, SIGTERM or SIGHUP stops the\n"
+    "relay (status 0); a port that cannot be listened on ends it with status 1.\n";
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+// Blocked before main, so that a stop signal that comes while the program is
+// still starting waits for sigwait instead of killing it. Every thread
+// inherits the mask; the signals are taken by sigwait and nowhere else.
+[[gnu::constructor(101)]] void BlockStopSignals() {
+  sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 std::optional<std::int32_t> ReadPort(const char* text) {
   auto value = win::TryStrToInt(text);
   if (!value || *value < 1 || *value > 65535) return std::nullopt;
   return value;
+}
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "velotrunk-relay: %s\n", problem);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// Checks the arguments and hands them to the engine's settings; the exit
+// status for bad arguments, or 0.
+int TakeSettings(int argc, char** argv) {
+  if (argc != 4) return Usage("three arguments are needed");
+  std::optional<std::int32_t> listenPort = ReadPort(argv[1]), serverPort = ReadPort(argv[3]);
+  if (!listenPort || !serverPort) return Usage("ports must be integers in 1-65535");
+  std::string address = argv[2];
+  if (!IsServerAddress(address)) return Usage("SERVER_ADDRESS must be a dotted IPv4 address");
+  if (IsOwnListener(address, *serverPort, *listenPort))
+    return Usage("the server is this relay's own port: it would connect to itself");
+  ServerAddress = address;
+  ServerPort = *serverPort;
+  ListenPort = *listenPort;
+  return 0;
 }
 
 }  // namespace
@@ -37,30 +85,19 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  std::optional<std::int32_t> listenPort, serverPort;
-  if (argc == 4) {
-    listenPort = ReadPort(argv[1]);
-    serverPort = ReadPort(argv[3]);
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("velotrunk-relay %s\n", VELOTRUNK_VERSION);
+    return 0;
   }
-  if (!listenPort || !serverPort) {
-    if (argc == 4) std::fprintf(stderr, "velotrunk-relay: ports must be integers in 1-65535\n");
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-
-  ServerAddress = argv[2];
-  ServerPort = *serverPort;
-  ListenPort = *listenPort;
-
-  // The engine and notice threads inherit this mask; the signals are taken
-  // here, by sigwait, and nowhere else.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  if (int status = TakeSettings(argc, argv)) return status;
   signal(SIGPIPE, SIG_IGN);
 
+  std::promise<win::DWORD> ended;
+  SetRelayListeningHandler([] {
+    std::fprintf(stderr, "listening on 0.0.0.0:%d, relaying to %s:%d\n", ListenPort & 0xFFFF,
+                 ServerAddress.c_str(), ServerPort & 0xFFFF);
+  });
+  SetRelayEndedHandler([&ended](win::DWORD code) { ended.set_value(code); });
   win::HANDLE thread = win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr);
   if (!thread) {
     std::fprintf(stderr, "velotrunk-relay: cannot start the engine thread\n");
@@ -68,8 +105,15 @@ int main(int argc, char** argv) {
   }
   win::CloseHandle(thread);
 
-  int signalNumber = 0;
-  sigwait(&stopSignals, &signalNumber);
-  StopRelayThread();
-  return 0;
+  // A stop signal asks the engine to stop; the engine may also end by itself.
+  std::thread([] {
+    sigset_t set = StopSignals();
+    for (int signalNumber = 0;;) {
+      sigwait(&set, &signalNumber);
+      RequestRelayStop();
+    }
+  }).detach();
+  win::DWORD code = ended.get_future().get();
+  StopRelayThread();  // waits until the engine thread has let go of its state
+  return code == RELAY_START_FAILED ? 1 : 0;
 }
