@@ -164,6 +164,18 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
   return static_cast<ATOM>(0xC000 + queue().classes.size());
 }
 
+namespace {
+
+// Every window made, kept for the life of the process (see WindowObject).
+void KeepWindow(WindowObject* window) {
+  static std::mutex mutex;
+  static auto* windows = new std::vector<std::unique_ptr<WindowObject>>;
+  std::lock_guard lock(mutex);
+  windows->emplace_back(window);
+}
+
+}  // namespace
+
 BOOL UnregisterClassA(const char* className, HINSTANCE) {
   return className && queue().classes.erase(className) ? TRUE : FALSE;
 }
@@ -177,6 +189,7 @@ HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int,
   window->proc = it->second.lpfnWndProc;
   window->queue = currentQueue;
   window->owner = currentQueue.get();
+  KeepWindow(window);
   return window;
 }
 

@@ -1,11 +1,21 @@
 #include "sockets.h"
 
+// The Winsock option values, taken before the POSIX headers define macros
+// of the same names.
+namespace {
+constexpr int kWinSolSocket = win::SOL_SOCKET;
+constexpr int kWinSoLinger = win::SO_LINGER;
+}  // namespace
+
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <linux/sockios.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,9 +44,9 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::size_t kReadBudget = 64 * 1024;
 // Free blocks kept for reuse; the rest go back to the allocator.
 constexpr std::size_t kPooledBlocks = 32;
-// How long a closed socket may take to hand its last buffered bytes to the
-// kernel before it is closed regardless.
-constexpr auto kLingerLimit = std::chrono::seconds(30);
+// How long a closed socket with bytes still buffered may go without its peer
+// taking any, before it is aborted.
+std::chrono::milliseconds stalledCloseLimit{60000};
 // How many rounds (one per dispatched message) the short tail of a write may
 // wait for the bytes that follow it: enough for a quiet connection's
 // messages to pass between two turns of a busy one without forcing the tail
@@ -157,6 +167,7 @@ struct Sock : WaitSource {
   // What epoll last said, until a kernel call says otherwise.
   bool readable = false;
   bool hangupSeen = false;  // epoll has reported the peer's close or an error
+  bool resetSeen = false;   // epoll has reported an error on a connected socket
 
   // Read side.
   Buffer in;
@@ -174,19 +185,26 @@ struct Sock : WaitSource {
   bool shutdownPending = false;
   bool sendShut = false;
 
+  bool abortive = false;  // SO_LINGER 0: closing resets the connection
+
   bool pending = false;  // listed in pendingWork
   // The last round in which it held back a short tail; 0 while it holds none
   // (and is not listed in heldTails).
   std::uint64_t heldRound = 0;
 
-  // Closed by its owner while bytes were still buffered.
+  // Closed by its owner while bytes were still buffered; when its peer last
+  // took some, and how many the kernel held unacknowledged then.
   bool orphan = false;
-  std::chrono::steady_clock::time_point lingerDeadline;
+  std::chrono::steady_clock::time_point lastProgress;
+  int kernelHeld = 0;
 
   void OnReady(std::uint32_t ev) override;
 };
 
 std::uint64_t nextTag = 1;
+
+// Sockets closed since memory was last handed back to the system.
+std::size_t closedSinceTrim = 0;
 
 class SocketTable {
  public:
@@ -205,7 +223,10 @@ class SocketTable {
     socks_[fd]->tag = nextTag++;
     return *socks_[fd];
   }
-  void Remove(int fd) { socks_[fd].reset(); }
+  void Remove(int fd) {
+    socks_[fd].reset();
+    ++closedSinceTrim;
+  }
 
   template <typename F>
   void ForEach(F f) {
@@ -321,8 +342,10 @@ std::size_t SegmentSize(const Sock& s) {
 // would leave as a segment of its own, and when more bytes are about to
 // follow it is cheaper to send it along with them.
 void WriteOut(Sock& s, bool whole = true) {
-  std::size_t unit = whole ? 1 : SegmentSize(s);
+  // The segment size is asked only when something can be written.
+  std::size_t unit = 0;
   while (!s.out.empty() && !s.writeError && !s.kernelFull) {
+    if (unit == 0) unit = whole ? 1 : SegmentSize(s);
     std::size_t wanted = s.out.size() - s.out.size() % unit;
     if (wanted == 0) return;
     ssize_t n = ::send(s.fd, s.out.block + s.out.begin, wanted, MSG_NOSIGNAL);
@@ -364,8 +387,16 @@ void PostWriteSide(Sock& s) {
 }
 
 // A socket that used up its read budget is busy: its next FD_READ lets the
-// sockets that became ready meanwhile go first.
+// sockets that became ready meanwhile go first. A reset is told even while
+// the owner reads nothing from the socket (it may wait for room elsewhere,
+// and would otherwise never hear of it); an owner that does read meets the
+// bytes before the reset first, and then the reset itself.
 void PostReadSide(Sock& s, bool busy) {
+  if (s.resetSeen && !s.readEnabled && !s.closePosted) {
+    s.closePosted = true;
+    Post(s, FD_CLOSE, WSAECONNRESET);
+    return;
+  }
   if (!s.readEnabled) return;
   if (s.listening) {
     if (s.readable && !s.starved) {
@@ -413,7 +444,10 @@ void Sock::OnReady(std::uint32_t ev) {
   if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) readable = true;
   if (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) hangupSeen = true;
   if (ev & (EPOLLOUT | EPOLLHUP | EPOLLERR)) kernelFull = false;
-  if (connecting && (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP))) FinishConnect(*this);
+  if (connecting && (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
+    FinishConnect(*this);
+  else if (connected && (ev & EPOLLERR))
+    resetSeen = true;
   Update(*this);
 }
 
@@ -437,16 +471,53 @@ void CloseNow(Sock& s) {
   if (starvedListeners > 0) WakeStarvedListeners();
 }
 
+// Closes with a reset: the peer sees an error, and what is unsent is dropped.
+void AbortNow(Sock& s) {
+  ::linger now{1, 0};
+  ::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  CloseNow(s);
+}
+
+// Whether the peer has taken bytes since the last look: the kernel holds
+// fewer unacknowledged ones (or more, when the layer handed it some).
+bool PeerTookSome(Sock& s) {
+  int held = 0;
+  ::ioctl(s.fd, SIOCOUTQ, &held);
+  bool changed = held != s.kernelHeld;
+  s.kernelHeld = held;
+  return changed;
+}
+
+// Closed sockets whose last bytes have gone are closed for good; those whose
+// peer has taken nothing for too long are aborted.
 void FinishOrphans() {
   auto now = std::chrono::steady_clock::now();
   std::erase_if(orphans, [&](const Pending& p) {
     Sock* s = table().Find(p.fd);
     if (!s || s->tag != p.tag) return true;
-    if (!s->out.empty() && !s->writeError && now < s->lingerDeadline) return false;
-    CloseNow(*s);
+    if (s->out.empty() || s->writeError) {
+      CloseNow(*s);
+      return true;
+    }
+    if (PeerTookSome(*s)) s->lastProgress = now;
+    if (now - s->lastProgress < stalledCloseLimit) return false;
+    AbortNow(*s);
     return true;
   });
 }
+
+// A thread that ends leaves no socket behind that still writes out: nothing
+// would serve it any more.
+struct OrphansOfThread {
+  ~OrphansOfThread() {
+    for (const Pending& p : orphans) {
+      Sock* s = table().Find(p.fd);
+      if (s && s->tag == p.tag) AbortNow(*s);
+    }
+    orphans.clear();
+  }
+};
+thread_local OrphansOfThread orphansOfThread;
 
 // Ends a round: a tail that has waited its rounds goes out now. One that a
 // later write took along (holding back a new one) waits from then on.
@@ -462,6 +533,15 @@ void FlushHeldTails() {
     return true;
   });
   ++round;
+}
+
+// The queue is about to wait with nothing to do. If many sockets have gone
+// since the last time, the memory their buffers and connections took goes
+// back to the system: the allocator keeps freed memory otherwise.
+void GiveMemoryBackWhenIdle() {
+  if (closedSinceTrim < 64) return;
+  closedSinceTrim = 0;
+  ::malloc_trim(0);
 }
 
 // Runs after every dispatched message, before the next one is fetched.
@@ -488,12 +568,17 @@ int AfterMessage() {
     }
     return kStarvedRetryMs;
   }
-  return orphans.empty() ? -1 : 1000;
+  if (orphans.empty()) {
+    GiveMemoryBackWhenIdle();
+    return -1;
+  }
+  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(1000, stalledCloseLimit.count()));
 }
 
 void Watch(Sock& s) {
   if (!hookInstalled) {
     hookInstalled = true;
+    (void)&orphansOfThread;  // made now, so that it runs when the thread ends
     SetTagChecker(&IsLiveTag);
     AddFetchHook(&AfterMessage);
   }
@@ -773,6 +858,18 @@ int shutdown(SOCKET s, int how) {
   return 0;
 }
 
+int setsockopt(SOCKET s, int level, int optionName, const char* optionValue, int optionLength) {
+  Sock* sock = table().Live(s);
+  if (!sock) return Fail(WSAENOTSOCK);
+  if (level != kWinSolSocket || optionName != kWinSoLinger) return Fail(WSAENOPROTOOPT);
+  if (!optionValue || optionLength < static_cast<int>(sizeof(linger))) return Fail(WSAEFAULT);
+  const auto* value = reinterpret_cast<const linger*>(optionValue);
+  ::linger posix{value->l_onoff ? 1 : 0, value->l_linger};
+  if (::setsockopt(sock->fd, SOL_SOCKET, SO_LINGER, &posix, sizeof posix) != 0) return Fail(WsaFromErrno(errno));
+  sock->abortive = value->l_onoff && value->l_linger == 0;
+  return 0;
+}
+
 int closesocket(SOCKET s) {
   Sock* sock = table().Live(s);
   if (!sock) return Fail(WSAENOTSOCK);
@@ -780,13 +877,14 @@ int closesocket(SOCKET s) {
   sock->hwnd = nullptr;
   sock->tag = nextTag++;
   WriteOut(*sock);
-  if (sock->out.empty() || sock->writeError) {
+  if (sock->out.empty() || sock->writeError || sock->abortive) {
     CloseNow(*sock);
   } else {
     // Bytes already accepted by send still reach the peer, as after a
     // graceful close; the descriptor stays ours until they are written.
     sock->orphan = true;
-    sock->lingerDeadline = std::chrono::steady_clock::now() + kLingerLimit;
+    sock->lastProgress = std::chrono::steady_clock::now();
+    PeerTookSome(*sock);
     orphans.push_back({s, sock->tag});
   }
   return 0;
@@ -802,6 +900,8 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
   MarkPending(*sock);
   return 0;
 }
+
+void SetStalledCloseLimit(int milliseconds) { stalledCloseLimit = std::chrono::milliseconds(milliseconds); }
 
 u_long inet_addr(const char* text) {
   ::in_addr address;

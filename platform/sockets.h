@@ -20,7 +20,11 @@
 // Underneath, recv is served from a read-ahead buffer filled by large kernel
 // reads, and send appends to a bounded per-socket buffer that is written to
 // the kernel after each dispatched message; would-block is reported only when
-// that buffer is full. Buffers are released when they empty.
+// that buffer is full. Buffers are released when they empty. A socket closed
+// with bytes still buffered stays open until they are written, for as long
+// as its peer takes some now and then; one whose peer takes nothing for
+// StalledCloseLimit is aborted, so the peer sees a reset rather than a short
+// stream that ends cleanly.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +68,14 @@ constexpr int SOCK_STREAM = 1;
 constexpr u_long INADDR_ANY = 0;
 constexpr u_long INADDR_NONE = 0xFFFFFFFF;
 
+struct linger {
+  u_short l_onoff;
+  u_short l_linger;
+};
+
+constexpr int SOL_SOCKET = 0xFFFF;
+constexpr int SO_LINGER = 0x0080;
+
 constexpr int SD_RECEIVE = 0;
 constexpr int SD_SEND = 1;
 constexpr int SD_BOTH = 2;
@@ -86,6 +98,7 @@ constexpr int WSAEINPROGRESS = 10036;
 constexpr int WSAEALREADY = 10037;
 constexpr int WSAENOTSOCK = 10038;
 constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAENOPROTOOPT = 10042;
 constexpr int WSAEOPNOTSUPP = 10045;
 constexpr int WSAEAFNOSUPPORT = 10047;
 constexpr int WSAEADDRINUSE = 10048;
@@ -119,6 +132,9 @@ int connect(SOCKET s, const sockaddr* name, int nameLength);
 int recv(SOCKET s, char* buffer, int length, int flags);
 int send(SOCKET s, const char* buffer, int length, int flags);
 int shutdown(SOCKET s, int how);
+// SO_LINGER only. With l_onoff set and l_linger 0, closesocket aborts the
+// connection: the peer sees a reset, and bytes not yet sent are dropped.
+int setsockopt(SOCKET s, int level, int optionName, const char* optionValue, int optionLength);
 int closesocket(SOCKET s);
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events);
 
@@ -127,5 +143,11 @@ u_short htons(u_short v);
 u_long htonl(u_long v);
 u_short ntohs(u_short v);
 u_long ntohl(u_long v);
+
+// --- Beyond Winsock ---
+
+// How long a closed socket with bytes still buffered may go without its peer
+// taking any before it is aborted (60 s). Tests shorten it.
+void SetStalledCloseLimit(int milliseconds);
 
 }  // namespace win

@@ -1,6 +1,7 @@
 #include "loopback.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <linux/tcp.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -221,21 +222,79 @@ RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) 
 
 RelayProcess::~RelayProcess() { Stop(); }
 
-int RelayProcess::Stop() {
-  if (pid_ <= 0) return -1;
-  ::kill(pid_, SIGTERM);
+namespace {
+
+// Waits for the child (10 s at most, then kills it); its exit status, or -1.
+int Reap(pid_t pid) {
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
       break;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int RelayProcess::Stop(int signal) {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, signal);
+  int status = Reap(pid_);
+  pid_ = -1;
+  return status;
+}
+
+int RelayProcess::OpenSockets() const {
+  int n = 0;
+  std::string folder = "/proc/" + std::to_string(pid_) + "/fd/";
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    char target[64];
+    while (dirent* entry = ::readdir(dir)) {
+      ssize_t length = ::readlink((folder + entry->d_name).c_str(), target, sizeof target - 1);
+      n += length > 7 && std::string(target, 7) == "socket:";
+    }
+    ::closedir(dir);
+  }
+  return n;
+}
+
+RelayRun RunRelay(const std::vector<std::string>& arguments) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {-1, ""};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[1], 2);
+    std::vector<char*> argv{const_cast<char*>("velotrunk-relay")};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VELOTRUNK_RELAY_PATH, argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  std::string errors;
+  char buffer[4096];
+  pollfd p{pipeFds[0], POLLIN, 0};
+  while (::poll(&p, 1, 10000) > 0) {
+    ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    errors.append(buffer, n);
+  }
+  ::close(pipeFds[0]);
+  return {Reap(pid), errors};
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return true;
 }
 
 long RelayProcess::ResidentKiB() const {
@@ -262,11 +321,38 @@ double RelayProcess::CpuSeconds() const {
 
 // --- Clients ----------------------------------------------------------------
 
-int Connect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+
+void SetTimeouts(int fd) {
   timeval timeout{20, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
+
+}  // namespace
+
+Listener::Listener() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(0);
+  ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(fd_, 1024);
+  port_ = LocalPort(fd_);
+}
+
+Listener::~Listener() { ::close(fd_); }
+
+int Listener::Accept() {
+  pollfd p{fd_, POLLIN, 0};
+  if (::poll(&p, 1, 10000) <= 0) return -1;
+  int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) SetTimeouts(fd);
+  return fd;
+}
+
+int Connect(int port, int receiveBuffer) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  SetTimeouts(fd);
+  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in a = Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     ::close(fd);
@@ -290,6 +376,19 @@ std::string ReceiveAll(int fd) {
   char buffer[65536];
   for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) out.append(buffer, n);
   return out;
+}
+
+End ReceiveToEnd(int fd, std::string& into) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n > 0) {
+      into.append(buffer, n);
+      continue;
+    }
+    if (n == 0) return End::kOrderly;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? End::kTimeout : End::kError;
+  }
 }
 
 std::string ReceiveExactly(int fd, std::size_t size) {

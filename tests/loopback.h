@@ -3,10 +3,12 @@
 // Everything binds to 127.0.0.1 only.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -66,17 +68,51 @@ class RelayProcess {
   int port() const { return port_; }
   long ResidentKiB() const;     // VmRSS
   double CpuSeconds() const;    // user + system time so far
-  int Stop();                   // SIGTERM; returns the exit status (or -1)
+  int OpenSockets() const;      // sockets among its descriptors
+  // Sends `signal` and waits (10 s at most, then SIGKILL); returns the exit
+  // status, or -1 when it did not exit by itself.
+  int Stop(int signal = SIGTERM);
 
  private:
   pid_t pid_ = -1;
   int port_;
 };
 
-// A blocking client socket with 20-second send and receive timeouts.
-int Connect(int port);
+// velotrunk-relay run with `arguments` to its end (10 s at most): its exit
+// status (-1 when it had to be killed) and what it wrote to stderr.
+struct RelayRun {
+  int status;
+  std::string errors;
+};
+RelayRun RunRelay(const std::vector<std::string>& arguments);
+
+// Waits (10 s at most) until `done` holds; returns whether it did.
+bool WaitUntil(const std::function<bool()>& done);
+
+// A plain listener on 127.0.0.1 that hands out blocking sockets with
+// 20-second timeouts, as Connect does.
+class Listener {
+ public:
+  Listener();
+  ~Listener();
+  int port() const { return port_; }
+  int Accept();  // -1 when no connection comes within 10 s
+
+ private:
+  int fd_;
+  int port_;
+};
+
+// A blocking client socket with 20-second send and receive timeouts; a
+// receiveBuffer other than 0 fixes its receive buffer (and so the window it
+// offers) before it connects.
+int Connect(int port, int receiveBuffer = 0);
 bool SendAll(int fd, const std::string& data);
 std::string ReceiveAll(int fd);  // until end of stream, error or timeout
+// How a stream ended for the reader: in order, with an error (a reset), or
+// not within the timeout.
+enum class End { kOrderly, kError, kTimeout };
+End ReceiveToEnd(int fd, std::string& into);
 std::string ReceiveExactly(int fd, std::size_t size);
 std::string SourceHeader(std::uint32_t seed, std::uint32_t size);
 

@@ -6,6 +6,7 @@
 
 #include "sockets.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -98,8 +99,8 @@ class SocketLayerTest : public ::testing::Test {
   }
 
   // Connects a plain POSIX client to the listener and returns both ends.
-  std::pair<win::SOCKET, int> AcceptPeer(win::SOCKET listener) {
-    int peer = loopback::Connect(PortOf(listener));
+  std::pair<win::SOCKET, int> AcceptPeer(win::SOCKET listener, int peerReceiveBuffer = 0) {
+    int peer = loopback::Connect(PortOf(listener), peerReceiveBuffer);
     win::SOCKET accepted = win::INVALID_SOCKET;
     onEvent = [&](const Event& e) {
       if (e.event == win::FD_ACCEPT) accepted = win::accept(listener, nullptr, nullptr);
@@ -108,6 +109,24 @@ class SocketLayerTest : public ::testing::Test {
     onEvent = nullptr;
     owned.push_back(accepted);
     return {accepted, peer};
+  }
+
+  // Sends until the layer stays full, so that bytes are left in it, then
+  // closes s; returns what send took. Small kernel buffers keep what is on
+  // its way small (the peer should have been given a small one too).
+  std::string CloseWithBytesLeft(win::SOCKET s) {
+    loopback::ShrinkSendBuffer(static_cast<int>(s), 32768);
+    std::string sent;
+    for (int i = 0, full = 0; full < 2; ++i) {
+      std::string piece = loopback::Pattern(i, 1000);
+      int n = win::send(s, piece.data(), static_cast<int>(piece.size()), 0);
+      if (n > 0) sent += piece.substr(0, static_cast<std::size_t>(n));
+      full = n > 0 ? 0 : full + 1;
+      if (n <= 0 || i % 64 == 0) PumpFor(n > 0 ? 1 : 200);
+    }
+    win::closesocket(s);
+    owned.erase(std::remove(owned.begin(), owned.end(), s), owned.end());
+    return sent;
   }
 
   // Waits (5 s at most) until the kernel holds `bytes` unread bytes for s.
@@ -381,6 +400,85 @@ TEST_F(SocketLayerTest, ConnectReportsItsOutcomeThenOneWrite) {
   }
   EXPECT_EQ(win::inet_addr(""), win::INADDR_NONE);
   EXPECT_EQ(win::inet_addr("not an address"), win::INADDR_NONE);
+}
+
+TEST_F(SocketLayerTest, ListenOnAPortInUseFailsAndListensNowhere) {
+  // Linux would listen on the unbound socket, on a port of its own choosing
+  // and every interface; the fake layer of the engine's tests models this.
+  loopback::Listener holder;
+  win::SOCKET s = win::socket(win::AF_INET, win::SOCK_STREAM, 0);
+  owned.push_back(s);
+  win::sockaddr_in a{};
+  a.sin_family = win::AF_INET;
+  a.sin_addr.s_addr = win::htonl(win::INADDR_ANY);
+  a.sin_port = win::htons(static_cast<win::u_short>(holder.port()));
+  EXPECT_EQ(win::bind(s, reinterpret_cast<win::sockaddr*>(&a), sizeof a), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEADDRINUSE);
+  EXPECT_EQ(win::listen(s, 5), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), win::WSAEINVAL);
+  EXPECT_EQ(PortOf(s), 0) << "the socket took a port after all";
+}
+
+// A socket closed with bytes still in the layer keeps writing them for as
+// long as its peer takes some now and then; one whose peer takes nothing for
+// the stalled-close limit is aborted, so the peer sees a reset rather than a
+// clean end of a stream cut short.
+TEST_F(SocketLayerTest, AClosedSocketWritesOutToASlowPeerAndAbortsAStalledOne) {
+  win::SetStalledCloseLimit(500);
+  for (bool stalled : {false, true}) {
+    SCOPED_TRACE(stalled ? "the peer stalls" : "the peer reads slowly");
+    auto [s, peer] = AcceptPeer(Listen(), 65536);
+    std::string sent = CloseWithBytesLeft(s);
+
+    std::string got;
+    loopback::End end = loopback::End::kTimeout;
+    if (stalled) PumpFor(1300);
+    ::fcntl(peer, F_SETFL, O_NONBLOCK);
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         end == loopback::End::kTimeout && std::chrono::steady_clock::now() < deadline;) {
+      PumpFor(stalled ? 1 : 50);
+      char buffer[16384];
+      ssize_t n = ::read(peer, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+      if (n == 0) end = loopback::End::kOrderly;
+      if (n < 0 && errno != EAGAIN) end = loopback::End::kError;
+    }
+    EXPECT_TRUE(got == sent.substr(0, got.size()));
+    if (stalled) {
+      EXPECT_EQ(end, loopback::End::kError);
+      EXPECT_LT(got.size(), sent.size());
+    } else {
+      EXPECT_EQ(end, loopback::End::kOrderly);
+      EXPECT_EQ(got.size(), sent.size());
+    }
+    ::close(peer);
+  }
+  win::SetStalledCloseLimit(60000);
+}
+
+// Nothing would serve a closed socket that still writes out once its thread
+// has ended: it is aborted then, not left open for good.
+TEST_F(SocketLayerTest, ASocketStillWritingOutWhenItsThreadEndsIsAborted) {
+  int peer = -1;
+  std::string sent;
+  std::thread([&] {
+    win::WNDCLASSA wc{};
+    wc.lpfnWndProc = TestWindowProc;
+    wc.lpszClassName = "socket layer test";
+    win::RegisterClassA(&wc);
+    window = win::CreateWindowExA(0, "socket layer test", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    win::SOCKET listener = Listen();
+    auto accepted = AcceptPeer(listener, 65536);
+    peer = accepted.second;
+    sent = CloseWithBytesLeft(accepted.first);
+    win::closesocket(listener);
+    owned.clear();
+  }).join();
+  std::string got;
+  EXPECT_EQ(loopback::ReceiveToEnd(peer, got), loopback::End::kError);
+  EXPECT_LT(got.size(), sent.size());
+  EXPECT_TRUE(got == sent.substr(0, got.size()));
+  ::close(peer);
 }
 
 }  // namespace
