@@ -95,14 +95,18 @@ void DiscardQueue(ChunkQueue& queue) {
 // Sending
 // ---------------------------------------------------------------------------
 
-// Sends the queue from its head until it is empty or a send fails. A send
-// that takes part of a chunk leaves the rest at the head and is tried again,
-// so a full socket always ends in a failed send (and a later FD_WRITE).
-static void FlushQueue(ChunkQueue& queue, SOCKET socket) {
+// A send that failed for good: the peer has reset or the socket is broken.
+static bool HardError(int error) { return error != 0 && error != WSAEWOULDBLOCK; }
+
+// Sends the queue from its head until it is empty or a send fails, and
+// returns the failure's error (0 when the queue emptied). A send that takes
+// part of a chunk leaves the rest at the head and is tried again, so a full
+// socket always ends in a failed send (and a later FD_WRITE).
+static int FlushQueue(ChunkQueue& queue, SOCKET socket) {
   while (!queue.empty()) {
     SOCK_DATA& head = queue.front();
     int sent = send(socket, head.payload, head.byteCount, 0);
-    if (sent == SOCKET_ERROR) return;
+    if (sent == SOCKET_ERROR) return WSAGetLastError();
     if (sent < head.byteCount) {
       std::memmove(head.payload, head.payload + sent, head.byteCount - sent);
       head.byteCount -= sent;
@@ -110,15 +114,15 @@ static void FlushQueue(ChunkQueue& queue, SOCKET socket) {
     }
     queue.pop_front();
   }
+  return 0;
 }
 
-// Sends a fresh chunk when nothing waits before it. Whatever the socket does
-// not take is queued. Returns false when the send failed with an error other
-// than would-block (the caller decides what that means).
+// Sends a fresh chunk when nothing waits before it; whatever the socket does
+// not take is queued. Returns false on a hard error.
 static bool SendOrQueue(ChunkQueue& queue, SOCKET socket, const char* bytes, int count) {
   int sent = send(socket, bytes, count, 0);
   if (sent == SOCKET_ERROR) {
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    if (HardError(WSAGetLastError())) return false;
     sent = 0;
   }
   if (sent < count) queue.emplace_back(bytes + sent, count - sent);
@@ -158,58 +162,153 @@ void ShowMessageAsync(const char* text, const char* caption, UINT style) {
 }
 
 // ---------------------------------------------------------------------------
-// Teardown steps shared by several events
+// Opening and closing sockets
 // ---------------------------------------------------------------------------
 
-// Every socket of a relayed connection is opened and closed through these,
-// so that OpenConnectionSockets can tell what the engine holds.
+// A socket the engine is done with is closed only once every message already
+// queued for it has come by: its events are cancelled at once, and a message
+// of the engine's own, queued behind them, closes it. Until then its value
+// cannot be handed to a new socket, so a late event never reaches a
+// successor; the late events themselves are ignored.
+constexpr UINT WM_CLOSE_RETIRED = WM_USER + 20;
+
+namespace {
+
+std::set<SOCKET> retiringSockets;
+
+}  // namespace
+
+// Every socket of a relayed connection is opened through here and closed
+// through RetireSocket, so that OpenConnectionSockets can tell what the
+// engine holds.
 static SOCKET OpenConnectionSocket(SOCKET s) {
   if (s != INVALID_SOCKET) openConnectionSockets.fetch_add(1, std::memory_order_relaxed);
   return s;
 }
 
-static void CloseConnectionSocket(SOCKET s) {
+// Closes the socket once its queued messages have come by. An aborted
+// connection ends with a reset, so that the peer sees an error rather than a
+// clean end of a stream that was cut short.
+static void RetireSocket(SOCKET s, bool abort) {
+  WSAAsyncSelect(s, EngineWindow, 0, 0);
+  if (abort) {
+    linger now{1, 0};
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
+  }
+  retiringSockets.insert(s);
+  PostMessageA(EngineWindow, WM_CLOSE_RETIRED, s, 0);
+}
+
+static void CloseRetired(SOCKET s) {
+  if (retiringSockets.erase(s) == 0) return;
   closesocket(s);
   openConnectionSockets.fetch_sub(1, std::memory_order_relaxed);
 }
 
-static void CloseClient(std::int32_t clientSocket, CLIENT_DATA& E) {
-  if (!E.clientOpen) return;
-  CloseConnectionSocket(static_cast<SOCKET>(clientSocket));
-  E.clientOpen = false;
-  E.clientReadPaused = false;
-}
+static bool IsRetiring(SOCKET s) { return retiringSockets.count(s) != 0; }
 
-static void CloseServer(std::int32_t clientSocket, CLIENT_DATA& E) {
+// ---------------------------------------------------------------------------
+// Ending connections
+// ---------------------------------------------------------------------------
+//
+// Each direction ends on its own. When one side ends its stream in order,
+// what it sent is delivered to the other side, and then the other side's
+// receiving direction is ended (shutdown), while the opposite direction goes
+// on. When both directions have ended, both sockets are closed. A reset or a
+// hard error on either side aborts the whole connection, so that the other
+// side sees an error too.
+
+static void CloseServerSocket(std::int32_t clientSocket, CLIENT_DATA& E, bool abort) {
   if (E.serverSocket == INVALID_SOCKET) return;
-  CloseConnectionSocket(E.serverSocket);
+  RetireSocket(E.serverSocket, abort);
   SetServerSocket(clientSocket, E, INVALID_SOCKET);
 }
 
-// The server side is gone for good: nothing more can be relayed, so the
-// queues go, and a client that has closed too is closed now.
-static void EndServerSide(std::int32_t clientSocket, CLIENT_DATA& E) {
-  CloseServer(clientSocket, E);
+static void CloseClientSocket(std::int32_t clientSocket, CLIENT_DATA& E, bool abort) {
+  if (!E.clientOpen) return;
+  RetireSocket(static_cast<SOCKET>(clientSocket), abort);
+  E.clientOpen = false;
+}
+
+static void CloseConnection(std::int32_t clientSocket, CLIENT_DATA& E, bool abort) {
+  CloseClientSocket(clientSocket, E, abort);
+  CloseServerSocket(clientSocket, E, abort);
   DiscardQueue(E.toServer);
   DiscardQueue(E.toClient);
-  if (E.clientEnded) CloseClient(clientSocket, E);
+  E.clientReadPaused = E.serverReadPaused = false;
 }
 
-// After the client has closed: once everything it sent has reached the
-// server, the server reads end of stream.
-static void FinishClientClose(CLIENT_DATA& E) {
-  if (E.clientEnded && E.connected && E.serverSocket != INVALID_SOCKET && E.toServer.empty())
-    shutdown(E.serverSocket, SD_SEND);
+static void AbortConnection(std::int32_t clientSocket, CLIENT_DATA& E) { CloseConnection(clientSocket, E, true); }
+
+// Reads what `from` still holds and passes it on toward `to`, as far as the
+// queue and the socket take it: the last words of a side that has gone.
+static void PassOnRemains(SOCKET from, int chunk, ChunkQueue& queue, SOCKET to) {
+  char buffer[CHUNK_SIZE];
+  for (;;) {
+    FlushQueue(queue, to);
+    if (QueueFull(queue)) return;
+    int count = recv(from, buffer, chunk, 0);
+    if (count <= 0) return;
+    queue.emplace_back(buffer, count);
+  }
 }
 
-// After the server has closed: once everything it sent has reached the
-// client (or the client can take no more), the client reads end of stream and
-// the server side ends.
-static void FinishServerClose(std::int32_t clientSocket, CLIENT_DATA& E) {
-  FlushQueue(E.toClient, static_cast<SOCKET>(clientSocket));
-  if (!E.toClient.empty() && WSAGetLastError() == WSAEWOULDBLOCK) return;  // resumed by FD_WRITE
+// A send to the server failed for good: it has reset or is gone. What it had
+// sent before is passed on to the client first, then the connection is
+// aborted, so that the client hears the answer and then the error.
+static void ServerRefused(std::int32_t clientSocket, CLIENT_DATA& E) {
+  DiscardQueue(E.toServer);
+  if (!E.serverEnded) PassOnRemains(E.serverSocket, 90, E.toClient, static_cast<SOCKET>(clientSocket));
+  AbortConnection(clientSocket, E);
+}
+
+// The same for a client that refused what was sent to it.
+static void ClientRefused(std::int32_t clientSocket, CLIENT_DATA& E) {
+  DiscardQueue(E.toClient);
+  if (!E.clientEnded && E.connected && E.serverSocket != INVALID_SOCKET)
+    PassOnRemains(static_cast<SOCKET>(clientSocket), CHUNK_SIZE, E.toServer, E.serverSocket);
+  AbortConnection(clientSocket, E);
+}
+
+// Client to server has ended once the client's end of stream was read and
+// passed on; with no server socket there is nothing to pass it on to.
+static bool ClientDirectionDone(const CLIENT_DATA& E) {
+  return E.clientEnded && (E.serverTold || E.serverSocket == INVALID_SOCKET);
+}
+
+static void CloseIfDone(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (E.clientOpen && ClientDirectionDone(E) && E.clientTold) CloseConnection(clientSocket, E, false);
+}
+
+// Once the client's bytes have all reached the server, the server reads end
+// of stream.
+static void TellServerIfDrained(CLIENT_DATA& E) {
+  if (!E.clientEnded || E.serverTold || !E.connected || E.serverSocket == INVALID_SOCKET || !E.toServer.empty())
+    return;
+  shutdown(E.serverSocket, SD_SEND);
+  E.serverTold = true;
+}
+
+// Ends the client's receiving direction: it reads end of stream.
+static void TellClient(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (E.clientTold) return;
   shutdown(static_cast<SOCKET>(clientSocket), SD_SEND);
-  EndServerSide(clientSocket, E);
+  E.clientTold = true;
+}
+
+static void TellClientIfDrained(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (E.serverEnded && E.toClient.empty()) TellClient(clientSocket, E);
+}
+
+// The server side can take nothing more (its connect failed, or it could not
+// be created): the client reads end of stream, and what it sends is dropped.
+static void LoseServerSide(std::int32_t clientSocket, CLIENT_DATA& E) {
+  CloseServerSocket(clientSocket, E, false);
+  DiscardQueue(E.toServer);
+  DiscardQueue(E.toClient);
+  E.serverReadPaused = false;
+  TellClient(clientSocket, E);
+  CloseIfDone(clientSocket, E);
 }
 
 // ---------------------------------------------------------------------------
@@ -225,13 +324,13 @@ static void ConnectToServer(SOCKET clientSocket) {
   address.sin_addr.s_addr = inet_addr(ServerAddress.c_str());
   address.sin_port = htons(static_cast<u_short>(ServerPort & 0xFFFF));
 
-  if (E.serverSocket != INVALID_SOCKET) CloseConnectionSocket(E.serverSocket);
+  CloseServerSocket(key, E, false);
   SetServerSocket(key, E, OpenConnectionSocket(socket(AF_INET, SOCK_STREAM, 0)));
   if (E.serverSocket == INVALID_SOCKET) {
     ShowMessageAsync("Не могу подключиться к прокси серверу!!!", "ERROR!!!", MB_OK);
     // No connect will ever report back: let the client read end of stream
     // rather than wait for nothing.
-    shutdown(clientSocket, SD_SEND);
+    LoseServerSide(key, E);
     return;
   }
   WSAAsyncSelect(E.serverSocket, EngineWindow, WM_SERVER_SOCKET, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
@@ -246,80 +345,108 @@ static void OnAccept() {
   DiscardQueue(E.toServer);
   DiscardQueue(E.toClient);
   E.clientOpen = true;
-  E.clientEnded = E.serverEnded = false;
+  E.clientEnded = E.serverEnded = E.clientTold = E.serverTold = false;
   E.clientReadPaused = E.serverReadPaused = false;
   ConnectToServer(s);
 }
 
-static void OnClientRead(SOCKET clientSocket);
+static void OnClientRead(std::int32_t clientSocket);
 
 static void OnConnect(std::int32_t clientSocket, int error) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
-  if (error != 0) {
-    shutdown(static_cast<SOCKET>(clientSocket), SD_SEND);
-    EndServerSide(clientSocket, E);  // what waits for the server can never be delivered
-  }
-  DiscardQueue(E.toClient);
+  if (E.connected) return;  // the outcome is known already
   E.connected = true;
-  if (error != 0 && E.clientOpen && E.clientReadPaused) OnClientRead(static_cast<SOCKET>(clientSocket));
+  DiscardQueue(E.toClient);
+  if (error == 0) return;  // FD_WRITE follows and sends what waits
+  LoseServerSide(clientSocket, E);
+  if (E.clientOpen && E.clientReadPaused) OnClientRead(clientSocket);
 }
 
 // ---------------------------------------------------------------------------
 // Client to server
 // ---------------------------------------------------------------------------
 
-// Records are never erased and map nodes never move, so a handler looks its
-// record up once for all its passes. The two read loops run once per chunk;
-// `flatten` inlines what they call (the socket layer too, in optimised builds).
-[[gnu::flatten]] static void OnClientRead(SOCKET clientSocket) {
-  CLIENT_DATA& E = ClientTable.at(static_cast<std::int32_t>(clientSocket));
+// Sends what waits for the server, and passes the client's end on once it
+// has all gone. Returns false when the server refused it for good and the
+// connection was aborted.
+static bool FlushToServer(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (!E.connected || E.serverSocket == INVALID_SOCKET) return true;
+  if (!E.toServer.empty() && HardError(FlushQueue(E.toServer, E.serverSocket))) {
+    ServerRefused(clientSocket, E);
+    return false;
+  }
+  TellServerIfDrained(E);
+  return true;
+}
+
+// The client has ended its stream in order.
+static void ClientEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
+  E.clientEnded = true;
+  TellServerIfDrained(E);
+  CloseIfDone(clientSocket, E);
+}
+
+// Reads the client until it has nothing more, its end, or the queue toward
+// the server is full. Records are never erased and map nodes never move, so
+// the record is looked up once for all passes. The loop runs once per chunk;
+// `flatten` inlines what it calls (the socket layer too, in optimised builds).
+[[gnu::flatten]] static void OnClientRead(std::int32_t clientSocket) {
+  SOCKET client = static_cast<SOCKET>(clientSocket);
+  CLIENT_DATA& E = ClientTable.at(clientSocket);
   for (;;) {
     E.clientReadPaused = false;
-    if (!E.toServer.empty() && E.connected) FlushQueue(E.toServer, E.serverSocket);
+    if (!FlushToServer(clientSocket, E)) return;
     if (QueueFull(E.toServer)) {
       E.clientReadPaused = true;  // OnServerWrite reads on once the queue drains
       return;
     }
     char buffer[CHUNK_SIZE];
-    int count = recv(clientSocket, buffer, CHUNK_SIZE, 0);
-    if (count <= 0) return;
+    int count = recv(client, buffer, CHUNK_SIZE, 0);
+    if (count == 0) return ClientEnded(clientSocket, E);
+    if (count < 0) {
+      if (HardError(WSAGetLastError())) AbortConnection(clientSocket, E);
+      return;
+    }
     // With no server socket the bytes have nowhere to go; keeping them
     // would only grow memory until the client closes.
     if (E.serverSocket == INVALID_SOCKET) continue;
-    if (E.toServer.empty() && E.connected) {
-      if (!SendOrQueue(E.toServer, E.serverSocket, buffer, count)) E.toServer.emplace_back(buffer, count);
-    } else {
+    if (!E.toServer.empty() || !E.connected) {
       E.toServer.emplace_back(buffer, count);
+    } else if (!SendOrQueue(E.toServer, E.serverSocket, buffer, count)) {
+      ServerRefused(clientSocket, E);
+      return;
     }
   }
 }
 
 static void OnServerWrite(std::int32_t clientSocket) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
-  if (!E.toServer.empty()) FlushQueue(E.toServer, E.serverSocket);
-  FinishClientClose(E);
-  if (E.clientReadPaused && !QueueFull(E.toServer)) OnClientRead(static_cast<SOCKET>(clientSocket));
+  if (!FlushToServer(clientSocket, E)) return;
+  CloseIfDone(clientSocket, E);
+  if (E.clientOpen && E.clientReadPaused && !QueueFull(E.toServer)) OnClientRead(clientSocket);
 }
 
 // ---------------------------------------------------------------------------
 // Server to client
 // ---------------------------------------------------------------------------
 
-// The client connection is broken: give the whole connection up.
-static void GiveUp(std::int32_t clientSocket, CLIENT_DATA& E) {
-  CloseClient(clientSocket, E);
-  EndServerSide(clientSocket, E);
+// Sends what waits for the client, and passes the server's end on once it
+// has all gone. Returns false when the client refused it for good and the
+// connection was aborted.
+static bool FlushToClient(std::int32_t clientSocket, CLIENT_DATA& E) {
+  if (!E.toClient.empty() && HardError(FlushQueue(E.toClient, static_cast<SOCKET>(clientSocket)))) {
+    ClientRefused(clientSocket, E);
+    return false;
+  }
+  TellClientIfDrained(clientSocket, E);
+  return true;
 }
 
-// Sends what waits for the client. A client that has closed and now refuses
-// bytes with an error will never take them, and no other event would end the
-// connection: it is given up. Returns false when that happened.
-static bool FlushToClient(std::int32_t clientSocket, CLIENT_DATA& E) {
-  if (E.toClient.empty()) return true;
-  FlushQueue(E.toClient, static_cast<SOCKET>(clientSocket));
-  if (E.toClient.empty() || !E.clientEnded || WSAGetLastError() == WSAEWOULDBLOCK) return true;
-  GiveUp(clientSocket, E);
-  return false;
+// The server has ended its stream in order.
+static void ServerEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
+  E.serverEnded = true;
+  TellClientIfDrained(clientSocket, E);
+  CloseIfDone(clientSocket, E);
 }
 
 [[gnu::flatten]] static void OnServerRead(std::int32_t clientSocket) {
@@ -334,11 +461,15 @@ static bool FlushToClient(std::int32_t clientSocket, CLIENT_DATA& E) {
     }
     char buffer[CHUNK_SIZE];
     int count = recv(E.serverSocket, buffer, 90, 0);
-    if (count <= 0) return;
+    if (count == 0) return ServerEnded(clientSocket, E);
+    if (count < 0) {
+      if (HardError(WSAGetLastError())) AbortConnection(clientSocket, E);
+      return;
+    }
     if (!E.toClient.empty()) {
       E.toClient.emplace_back(buffer, count);
     } else if (!SendOrQueue(E.toClient, client, buffer, count)) {
-      GiveUp(clientSocket, E);
+      ClientRefused(clientSocket, E);
       return;
     }
   }
@@ -346,58 +477,43 @@ static bool FlushToClient(std::int32_t clientSocket, CLIENT_DATA& E) {
 
 static void OnClientWrite(std::int32_t clientSocket) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
-  if (E.serverEnded) {
-    FinishServerClose(clientSocket, E);
-    return;
-  }
   if (!FlushToClient(clientSocket, E)) return;
-  if (E.serverReadPaused && !QueueFull(E.toClient)) OnServerRead(clientSocket);
+  CloseIfDone(clientSocket, E);
+  if (E.serverSocket != INVALID_SOCKET && E.serverReadPaused && !QueueFull(E.toClient))
+    OnServerRead(clientSocket);
 }
 
 // ---------------------------------------------------------------------------
 // Closing
 // ---------------------------------------------------------------------------
 
-// The client has closed its sending side. What it sent still goes to the
-// server (once connected); the client socket stays open for the server's
-// answer until the server side ends. A reset client can take no answer, so
-// its connection is given up at once.
+// A side has closed or reset. A reset aborts the connection; an orderly end
+// is found by reading on, after whatever bytes still precede it (while that
+// side's reading waits for the other side, the end is found when it resumes).
+// A close that reading does not confirm is a late one and changes nothing.
 static void OnClientClose(std::int32_t clientSocket, int error) {
-  CLIENT_DATA& E = ClientTable.at(clientSocket);
-  E.clientEnded = true;
-  if (error != 0) {
-    GiveUp(clientSocket, E);
-    return;
-  }
-  if (E.serverSocket == INVALID_SOCKET) {
-    CloseClient(clientSocket, E);
-    DiscardQueue(E.toServer);
-    DiscardQueue(E.toClient);
-    return;
-  }
-  if (E.connected) FlushQueue(E.toServer, E.serverSocket);
-  FinishClientClose(E);
+  if (error != 0) return AbortConnection(clientSocket, ClientTable.at(clientSocket));
+  OnClientRead(clientSocket);
 }
 
-// The server has closed. Its last bytes reach the client first.
-static void OnServerClose(std::int32_t clientSocket) {
-  CLIENT_DATA& E = ClientTable.at(clientSocket);
-  E.serverEnded = true;
-  FinishServerClose(clientSocket, E);
+static void OnServerClose(std::int32_t clientSocket, int error) {
+  if (error != 0) return AbortConnection(clientSocket, ClientTable.at(clientSocket));
+  OnServerRead(clientSocket);
 }
 
 // ---------------------------------------------------------------------------
 // Event dispatch
 // ---------------------------------------------------------------------------
 
-// Lets a client event through only for a socket the engine holds. Events of
-// unknown sockets are closed with a beep; those of sockets the engine has
-// already closed are ignored, since the value may belong to someone else.
+// Lets a client event through only for a client socket the engine holds.
+// Events of sockets the engine has let go of, or holds as server sockets,
+// are ignored; any other socket is closed with a beep.
 static bool ClientEventCheck(SOCKET s, WORD event) {
-  auto it = ClientTable.find(static_cast<std::int32_t>(s));
-  if (it != ClientTable.end()) return it->second.clientOpen || event == FD_ACCEPT;
   if (event == FD_ACCEPT) return true;
-  if (event == FD_CLOSE) return false;
+  auto it = ClientTable.find(static_cast<std::int32_t>(s));
+  if (it != ClientTable.end() && it->second.clientOpen) return true;
+  if (it != ClientTable.end() || event == FD_CLOSE) return false;
+  if (IsRetiring(s) || ClientForServerSocket(s) != -1) return false;
   closesocket(s);
   Beep(2000, 50);
   return false;
@@ -409,7 +525,7 @@ static LRESULT OnClientSocketEvent(HWND window, UINT message, WPARAM wParam, LPA
   if (!ClientEventCheck(s, event)) return 0;
   std::int32_t key = static_cast<std::int32_t>(s);
   switch (event) {
-    case FD_READ: OnClientRead(s); return 0;
+    case FD_READ: OnClientRead(key); return 0;
     case FD_WRITE: OnClientWrite(key); return DefWindowProcA(window, message, wParam, lParam);
     case FD_ACCEPT: OnAccept(); return 0;
     case FD_CLOSE: OnClientClose(key, WSAGETSELECTERROR(lParam)); return 0;
@@ -417,17 +533,18 @@ static LRESULT OnClientSocketEvent(HWND window, UINT message, WPARAM wParam, LPA
   }
 }
 
-// The listener and the open client sockets: a late server event whose value
-// has since been handed to one of them must leave it alone.
+// The listener, the open client sockets and those being let go of: a late
+// server event whose value has since been handed to one of them must leave
+// it alone.
 static bool IsEngineSocket(SOCKET s) {
-  if (s == ListenSocket) return true;
+  if (s == ListenSocket || IsRetiring(s)) return true;
   auto it = ClientTable.find(static_cast<std::int32_t>(s));
   return it != ClientTable.end() && it->second.clientOpen;
 }
 
 static LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   SOCKET s = static_cast<SOCKET>(wParam);
-  std::int32_t clientSocket = ClientForServerSocket(s);
+  std::int32_t clientSocket = s == INVALID_SOCKET ? -1 : ClientForServerSocket(s);
   if (clientSocket == -1) {
     if (!IsEngineSocket(s)) closesocket(s);
     return 0;
@@ -436,7 +553,7 @@ static LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPA
     case FD_READ: OnServerRead(clientSocket); return 0;
     case FD_WRITE: OnServerWrite(clientSocket); return 0;
     case FD_CONNECT: OnConnect(clientSocket, WSAGETSELECTERROR(lParam)); return 0;
-    case FD_CLOSE: OnServerClose(clientSocket); return 0;
+    case FD_CLOSE: OnServerClose(clientSocket, WSAGETSELECTERROR(lParam)); return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }
@@ -457,6 +574,7 @@ LRESULT EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
       return DefWindowProcA(window, message, wParam, lParam);
     case WM_CLIENT_SOCKET: return OnClientSocketEvent(window, message, wParam, lParam);
     case WM_SERVER_SOCKET: return OnServerSocketEvent(window, message, wParam, lParam);
+    case WM_CLOSE_RETIRED: CloseRetired(static_cast<SOCKET>(wParam)); return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }
@@ -564,8 +682,18 @@ int RunMessageLoop() {
   }
 }
 
-// Leaves nothing behind: the listener and the window go with the thread.
+// The engine is stopping: every connection still open is aborted, so that
+// neither side takes a stream cut short for a whole one, and the sockets
+// being let go of are closed now.
+void AbortAllConnections() {
+  for (auto& [clientSocket, E] : ClientTable) AbortConnection(clientSocket, E);
+  while (!retiringSockets.empty()) CloseRetired(*retiringSockets.begin());
+}
+
+// Leaves nothing behind: the connections, the listener and the window go
+// with the thread.
 void CloseEngine(HWND window) {
+  AbortAllConnections();
   if (ListenSocket != INVALID_SOCKET) closesocket(ListenSocket);
   ListenSocket = INVALID_SOCKET;
   if (window) DestroyWindow(window);
@@ -629,6 +757,8 @@ void ResetEngineState() {
   std::lock_guard lock(engineMutex);
   ClientTable.clear();
   serverIndex.clear();
+  retiringSockets.clear();
+  openConnectionSockets = 0;
   ListenSocket = INVALID_SOCKET;
   EngineWindow = nullptr;
   stopRequested = false;

@@ -31,20 +31,23 @@ struct SOCK_DATA {
 using ChunkQueue = std::deque<SOCK_DATA>;
 
 // The record of one relayed connection, keyed in ClientTable by its client
-// socket. The fields after `connected` carry the state that lets a closing
-// side's bytes drain before the other side is told, and that pauses reading
-// while the queue toward the other side is full.
+// socket. The fields after `connected` follow each direction to its end: a
+// side that ends its stream has what it sent delivered, then the other side
+// is told (its receiving direction is shut down); reading pauses while the
+// queue toward the other side is full.
 struct CLIENT_DATA {
   win::SOCKET serverSocket = win::INVALID_SOCKET;
   ChunkQueue toServer;
   ChunkQueue toClient;
   bool connected = false;
 
-  bool clientOpen = false;         // the engine still holds the client socket
-  bool clientEnded = false;        // the client has closed: toServer drains, then the server is told
-  bool serverEnded = false;        // the server has closed: toClient drains, then the client is told
-  bool clientReadPaused = false;   // reading the client waits for toServer to drain
-  bool serverReadPaused = false;   // reading the server waits for toClient to drain
+  bool clientOpen = false;        // the engine still holds the client socket
+  bool clientEnded = false;       // the client's end of stream has been read
+  bool serverEnded = false;       // the server's end of stream has been read
+  bool serverTold = false;        // the server reads end of stream (shut down after toServer drained)
+  bool clientTold = false;        // the client reads end of stream
+  bool clientReadPaused = false;  // reading the client waits for toServer to drain
+  bool serverReadPaused = false;  // reading the server waits for toClient to drain
 };
 
 // A queue holding this many chunks stops the reading of the socket that fills it.

@@ -1,12 +1,16 @@
 // The headless relay over real loopback sockets: every byte arrives, in
 // order, whatever the sizes, the number of connections, the speed of either
-// side and the way a side closes.
+// side and the way a side closes; a reset reaches the other side as an
+// error; nothing is left behind; and the program's arguments, start-up
+// failures and stop signals end it as they should.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <random>
@@ -246,6 +250,233 @@ TEST_F(RelayTest, ReusedDescriptorsNeverMixTwoConnectionsBytes) {
   got += ReceiveAll(slow);
   ::close(slow);
   EXPECT_TRUE(got == Pattern(9, 8 << 20));
+}
+
+// --- The program: arguments, start-up, stop --------------------------------
+
+TEST_F(RelayTest, ArgumentsThatCanNeverWorkGetTheUsageAndStatusTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"4000", "127.0.0.1", "4000"},   // its own port: it would connect to itself
+      {"4000", "0.0.0.0", "0xFA0"},     //   the same, any address
+      {"$FA0", "127.8.9.10", "4000"},   //   the same, another loopback address
+      {"4000", "localhost", "80"},      // not a dotted address
+      {"4000", "", "80"},
+      {"4000", "999.1.1.1", "80"},
+      {"4000", "255.255.255.255", "80"},  // the parser's failure value
+      {"0", "127.0.0.1", "80"},
+      {"4000", "127.0.0.1", "65536"},
+      {"4000", "127.0.0.1"},
+  };
+  for (const auto& arguments : cases) {
+    RelayRun run = RunRelay(arguments);
+    EXPECT_EQ(run.status, 2) << arguments[0] << " " << arguments[1];
+    EXPECT_NE(run.errors.find("usage: velotrunk-relay"), std::string::npos) << run.errors;
+  }
+  EXPECT_EQ(RunRelay({"--version"}).status, 0);
+}
+
+TEST_F(RelayTest, APortInUseGivesBothNoticesAndEndsWithStatusOne) {
+  Listener holder;
+  RelayRun run = RunRelay({std::to_string(holder.port()), "127.0.0.1", "9"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.errors, "BIND TCP ERROR!!!: This port in use!\nERROR!!!: listen error!\n");
+}
+
+// Two connections stream through the relay both ways as fast as they can
+// while it is told to stop.
+TEST_F(RelayTest, AStopSignalEndsTheRelayWithinASecondUnderFullLoad) {
+  TestServer echo(TestServer::kEcho);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    RelayProcess relay(FreePort(), echo.port());
+    std::atomic<long> echoed{0};
+    std::vector<int> fds;
+    std::vector<std::thread> streams;
+    for (int i = 0; i < 2; ++i) {
+      int fd = Connect(relay.port());
+      ASSERT_GE(fd, 0);
+      fds.push_back(fd);
+      streams.emplace_back([fd] {
+        std::string block = Pattern(fd, 65536);
+        while (SendAll(fd, block)) {
+        }
+      });
+      streams.emplace_back([fd, &echoed] {
+        char buffer[65536];
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) echoed += n;
+      });
+    }
+    ASSERT_TRUE(WaitUntil([&] { return echoed > (16 << 20); }));
+    auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(relay.Stop(signal), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    for (int fd : fds) ::shutdown(fd, SHUT_RDWR);
+    for (auto& t : streams) t.join();
+    for (int fd : fds) ::close(fd);
+  }
+}
+
+// --- How connections end ----------------------------------------------------
+
+// One side of a connection: it reads everything on a thread of its own while
+// it sends `data` and then ends its sending; with `afterTheOther` it sends
+// only once it has read the other side's end.
+struct Side {
+  std::string got;
+  End end;
+};
+
+Side RunSide(int fd, const std::string& data, bool afterTheOther) {
+  Side side;
+  std::promise<void> ended;
+  std::thread reader([&] {
+    side.end = ReceiveToEnd(fd, side.got);
+    ended.set_value();
+  });
+  if (afterTheOther) ended.get_future().wait();
+  SendAll(fd, data);
+  ::shutdown(fd, SHUT_WR);
+  reader.join();
+  return side;
+}
+
+TEST_F(RelayTest, EitherSideMayEndItsSendingFirstOrBothAtOnceAndStillGetEverything) {
+  Listener server;
+  RelayProcess relay(FreePort(), server.port());
+  std::mt19937 rng(21);
+  for (int i = 0; i < 150; ++i) {
+    enum { kBothAtOnce, kServerFirst, kClientFirst } order = static_cast<decltype(kBothAtOnce)>(i % 3);
+    SCOPED_TRACE(testing::Message() << "connection " << i << ", order " << order);
+    std::string up = Pattern(i, rng() % 200000), down = Pattern(1000 + i, rng() % 200000);
+    int client = Connect(relay.port());
+    int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    auto serverSide = std::async(std::launch::async, [&] { return RunSide(peer, down, order == kClientFirst); });
+    Side clientSide = RunSide(client, up, order == kServerFirst);
+    Side fromClient = serverSide.get();
+    EXPECT_EQ(clientSide.end, End::kOrderly);
+    EXPECT_EQ(fromClient.end, End::kOrderly);
+    EXPECT_TRUE(clientSide.got == down);
+    EXPECT_TRUE(fromClient.got == up);
+    ::close(client);
+    ::close(peer);
+  }
+}
+
+TEST_F(RelayTest, AResetOnEitherSideReachesTheOtherAsAnError) {
+  Listener server;
+  RelayProcess relay(FreePort(), server.port());
+  for (bool serverResets : {true, false}) {
+    SCOPED_TRACE(serverResets ? "the server resets" : "the client resets");
+    int client = Connect(relay.port());
+    int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    int resetting = serverResets ? peer : client, other = serverResets ? client : peer;
+    std::string sent = Pattern(31, 15 << 20);
+    auto sender = std::async(std::launch::async, [&] {
+      SendAll(resetting, sent);
+      CloseWithReset(resetting);
+    });
+    std::string got;
+    EXPECT_EQ(ReceiveToEnd(other, got), End::kError) << "a stream cut short must not end in order";
+    sender.get();
+    EXPECT_TRUE(got == sent.substr(0, got.size()));
+    // What the other side sends afterwards fails too, rather than vanish.
+    std::string more(65536, 'm');
+    bool failed = false;
+    for (int i = 0; i < 1000 && !failed; ++i) failed = !SendAll(other, more);
+    EXPECT_TRUE(failed);
+    ::close(other);
+  }
+}
+
+// A side whose reading the relay has paused (the other side reads nothing,
+// so the queue toward it is full) while the other side answers and ends in
+// one of three ways. Whatever happens, the paused side hears the answer and
+// an end, and once both sides have closed the relay holds no socket of the
+// connection.
+TEST_F(RelayTest, AnEndWhileTheOtherSidesReadingIsPausedLeavesNothingBehind) {
+  enum Ending { kClose, kHalfClose, kReset };
+  Listener server;
+  RelayProcess relay(FreePort(), server.port());
+  int baseline = relay.OpenSockets();
+  for (bool clientPaused : {true, false}) {
+    for (Ending ending : {kClose, kHalfClose, kReset}) {
+      SCOPED_TRACE(testing::Message() << (clientPaused ? "client" : "server") << " paused, ending " << ending);
+      int client = Connect(relay.port());
+      int peer = server.Accept();
+      ASSERT_GE(peer, 0);
+      int flooding = clientPaused ? client : peer, answering = clientPaused ? peer : client;
+
+      // Flood until nothing more is taken for a while: every buffer on the
+      // way is full, and the relay has stopped reading the flooding side.
+      ::fcntl(flooding, F_SETFL, O_NONBLOCK);
+      std::string block(65536, 'f');
+      for (auto quiet = std::chrono::steady_clock::now();
+           std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(300);) {
+        if (::send(flooding, block.data(), block.size(), MSG_NOSIGNAL) > 0)
+          quiet = std::chrono::steady_clock::now();
+        else
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      ::fcntl(flooding, F_SETFL, 0);
+
+      ASSERT_TRUE(SendAll(answering, "413 too large"));
+      if (ending == kClose) ::close(answering);
+      if (ending == kHalfClose) ::shutdown(answering, SHUT_WR);
+      if (ending == kReset) CloseWithReset(answering);
+
+      std::string got;
+      End end = ReceiveToEnd(flooding, got);
+      EXPECT_NE(end, End::kTimeout);
+      EXPECT_EQ(got, "413 too large");
+      if (ending == kHalfClose) {
+        EXPECT_EQ(end, End::kOrderly);
+      }
+      if (ending == kReset) {
+        EXPECT_EQ(end, End::kError);
+      }
+      ::close(flooding);
+      if (ending == kHalfClose) ::close(answering);
+      EXPECT_TRUE(WaitUntil([&] { return relay.OpenSockets() == baseline; }))
+          << relay.OpenSockets() << " sockets, " << baseline << " before";
+    }
+  }
+}
+
+// --- Resources --------------------------------------------------------------
+
+TEST_F(RelayTest, OnceABurstOfStalledConnectionsHasEndedTheRelayGivesItsMemoryBack) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator keeps what is freed";
+#endif
+  Listener server;
+  RelayProcess relay(FreePort(), server.port());
+  int baseline = relay.OpenSockets();
+  long before = relay.ResidentKiB();
+  // Each server floods a client that reads nothing, until every buffer on the
+  // way is full.
+  std::vector<int> fds;
+  static const std::string block(65536, 's');
+  for (int i = 0; i < 500; ++i) {
+    int client = Connect(relay.port());
+    int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    fds.push_back(client);
+    fds.push_back(peer);
+    ::fcntl(peer, F_SETFL, O_NONBLOCK);
+    for (int stalls = 0; stalls < 3;) {
+      if (::send(peer, block.data(), block.size(), MSG_NOSIGNAL) > 0) continue;
+      ++stalls;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  long peak = relay.ResidentKiB();
+  for (int fd : fds) CloseWithReset(fd);
+  ASSERT_TRUE(WaitUntil([&] { return relay.OpenSockets() == baseline; }));
+  ASSERT_GT(peak - before, 32 * 1024) << "the burst took too little memory to tell";
+  EXPECT_TRUE(WaitUntil([&] { return relay.ResidentKiB() - before < (peak - before) / 4; }))
+      << "resident " << relay.ResidentKiB() << " KiB; " << before << " before the burst, " << peak << " at its peak";
 }
 
 }  // namespace

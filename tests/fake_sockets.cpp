@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+
+#include "messages.h"
 
 namespace fake {
 
@@ -11,6 +14,8 @@ Layer& layer() {
 }
 
 void Reset() { layer() = Layer{}; }
+
+std::atomic<int> fetchThrows{0};
 
 }  // namespace fake
 
@@ -138,6 +143,17 @@ int shutdown(SOCKET s, int how) {
   return 0;
 }
 
+int setsockopt(SOCKET s, int level, int name, const char* value, int length) {
+  fake::Socket* sock = Find(s, "setsockopt");
+  if (!sock) return Fail(WSAENOTSOCK);
+  if (level != SOL_SOCKET || name != SO_LINGER || length != sizeof(linger)) return Fail(WSAEINVAL);
+  const auto* l = reinterpret_cast<const linger*>(value);
+  sock->abortive = l->l_onoff && l->l_linger == 0;
+  return 0;
+}
+
+void SetStalledCloseLimit(int) {}
+
 int closesocket(SOCKET s) {
   fake::layer().closed.push_back(s);
   fake::Socket* sock = Find(s, "closesocket");
@@ -147,6 +163,14 @@ int closesocket(SOCKET s) {
 }
 
 int WSAAsyncSelect(SOCKET s, HWND, UINT message, long events) {
+  thread_local bool hooked = false;
+  if (!hooked) {
+    hooked = true;
+    AddFetchHook([] {
+      if (fake::fetchThrows > 0 && fake::fetchThrows-- > 0) throw std::runtime_error("fake fetch failure");
+      return -1;
+    });
+  }
   fake::Socket* sock = Find(s, "WSAAsyncSelect");
   if (!sock) return Fail(WSAENOTSOCK);
   sock->events = events;

@@ -4,6 +4,7 @@
 // calls fail; the layer records what the engine did.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -23,6 +24,7 @@ struct Socket {
   long sendRoom = -1;            // bytes send takes before would-block (-1: no limit)
   std::deque<int> sendScript;    // per-call caps: n > 0 takes at most n, n < 0 fails with -n
   std::vector<int> shutdowns;    // `how` of every shutdown call
+  bool abortive = false;         // SO_LINGER set to abort at close: the peer sees a reset
   std::vector<int> recvSizes;    // the length asked by every recv that returned data
   std::vector<int> recvResults;  // what every recv returned
   long events = 0;
@@ -46,5 +48,10 @@ struct Layer {
 
 Layer& layer();
 void Reset();
+
+// While above 0, the next fetch of a message on a thread whose sockets the
+// fake layer serves throws (and counts down): a failure in the socket layer's
+// own work between messages.
+extern std::atomic<int> fetchThrows;
 
 }  // namespace fake

@@ -1,0 +1,117 @@
+// The engine in this process over the real socket layer: every start, one
+// that serves a connection and one that cannot listen, leaves nothing behind
+// once its thread has ended; and the servers a relay must refuse.
+
+// The Winsock-shaped names come first: the POSIX headers define macros of
+// the same names.
+#include "loopback.h"
+#include "notices.h"
+#include "proxy.h"
+#include "server_address.h"
+#include "threads.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <future>
+#include <string>
+
+namespace {
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (dirent* entry = ::readdir(dir)) n += entry->d_name[0] != '.';
+    ::closedir(dir);
+  }
+  return n - 1;  // the folder being read
+}
+
+// Runs the engine until it listens or ends; returns its exit code when it
+// ended by itself, -1 when it listens (and has been left running).
+int StartEngine(int listenPort, int serverPort) {
+  ResetEngineState();
+  ListenPort = listenPort;
+  ServerAddress = "127.0.0.1";
+  ServerPort = serverPort;
+  auto outcome = std::make_shared<std::promise<int>>();
+  SetRelayListeningHandler([outcome] { outcome->set_value(-1); });
+  SetRelayEndedHandler([outcome](win::DWORD code) {
+    try {
+      outcome->set_value(static_cast<int>(code));
+    } catch (const std::future_error&) {  // it listened first
+    }
+  });
+  win::CloseHandle(win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr));
+  auto future = outcome->get_future();
+  return future.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? future.get() : -2;
+}
+
+TEST(EngineOnTheRealLayer, EveryStartLeavesNothingBehindOnceItsThreadHasEnded) {
+  win::SetMessageBoxHandler([](win::HWND, const std::string&, const std::string&, win::UINT) { return 1; });
+  loopback::Listener server, portInUse;
+  int before = -1;
+  for (int run = 0; run < 4; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(StartEngine(portInUse.port(), server.port()), static_cast<int>(RELAY_START_FAILED));
+    StopRelayThread();
+
+    int listenPort = loopback::FreePort();
+    ASSERT_EQ(StartEngine(listenPort, server.port()), -1);
+    int client = loopback::Connect(listenPort);
+    int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(loopback::SendAll(peer, "still open at the stop"));
+    StopRelayThread();
+    std::string got;
+    EXPECT_EQ(loopback::ReceiveToEnd(client, got), loopback::End::kError) << "the stop cut the connection";
+    ::close(client);
+    ::close(peer);
+    EXPECT_EQ(OpenConnectionSockets(), 0u);
+    EXPECT_EQ(QueuedChunks(), 0u);
+    // The first run also makes what the socket layer keeps for the whole
+    // process (a descriptor in reserve); a thread's own descriptors go a
+    // moment after it has returned.
+    if (run == 0) before = OpenDescriptors();
+    EXPECT_TRUE(loopback::WaitUntil([&] { return OpenDescriptors() == before; }))
+        << OpenDescriptors() << " descriptors open, " << before << " after the first run";
+  }
+  SetRelayListeningHandler(nullptr);
+  SetRelayEndedHandler(nullptr);
+  win::SetMessageBoxHandler(nullptr);
+}
+
+TEST(ServerAddress, TheRelaysOwnListenerAndUnusableAddressesAreKnown) {
+  struct Case {
+    const char* address;
+    int serverPort;
+    bool usable, own;
+  };
+  const Case cases[] = {
+      {"127.0.0.1", 3128, true, true},      {"127.200.1.9", 3128, true, true},
+      {"0.0.0.0", 3128, true, true},        {"127.0.0.1", 3128 + 65536, true, true},  // low 16 bits
+      {"127.0.0.1", 3129, true, false},     {"10.1.2.3", 3128, true, false},
+      {"", 3128, false, false},             {"localhost", 3128, false, false},
+      {"999.1.1.1", 3128, false, false},    {"255.255.255.255", 3128, false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsServerAddress(c.address), c.usable) << c.address;
+    EXPECT_EQ(IsOwnListener(c.address, c.serverPort, 3128), c.own) << c.address << ":" << c.serverPort;
+  }
+  // Each of this host's own addresses counts as well.
+  ifaddrs* list = nullptr;
+  ASSERT_EQ(::getifaddrs(&list), 0);
+  for (ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+    char text[32];
+    auto bytes = reinterpret_cast<const unsigned char*>(&reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr);
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+    EXPECT_TRUE(IsOwnListener(text, 3128, 3128)) << text;
+  }
+  ::freeifaddrs(list);
+}
+
+}  // namespace
