@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package as a user meets it: lintian finds nothing to warn of;
-# apt-get installs it; both programs run from /usr/bin (the relay relays a
-# loopback connection and stops on SIGTERM, the window opens from its menu
-# entry in a real X server and shows its icon); the menu entry, the
-# software-centre entry, the systemd unit and the manual pages validate
-# where they were installed; apt-get purge leaves nothing behind.
+# apt-get installs it; both programs run from /usr/bin (the relay tells the
+# package's version, relays a loopback connection and stops on SIGTERM; the
+# window opens from its menu entry in a real X server and shows its icon);
+# the menu entry, the software-centre entry, the systemd unit and the manual
+# pages validate where they were installed; apt-get purge leaves nothing.
 #   package_check.sh DEB E2E_HELPER
 # Needs root. It installs and purges the package "velotrunk" on this
 # machine, one check at a time, and refuses to start while a velotrunk
@@ -104,7 +104,8 @@ quiet systemd-analyze verify /usr/lib/systemd/system/velotrunk-relay@.service
 
 # --- the relay from /usr/bin ---
 [ "$(command -v velotrunk-relay)" = /usr/bin/velotrunk-relay ] || fail "velotrunk-relay is not /usr/bin's"
-grep -q '^usage: velotrunk-relay' <<<"$(/usr/bin/velotrunk-relay --help)" || fail "velotrunk-relay --help"
+relay_version=$(/usr/bin/velotrunk-relay --version) || fail "velotrunk-relay --version"
+[ "$relay_version" = "velotrunk-relay $version" ] || fail "velotrunk-relay --version says $relay_version"
 "$helper" echo >"$work/echo.port" &
 pids+=($!)
 wait_for test -s "$work/echo.port" || fail "echo server did not start"
