@@ -1,5 +1,7 @@
 // Velotrunk: the window. Takes no arguments.
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 
 #include "exception_report.h"
 #include "form1.h"
@@ -9,6 +11,9 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QCoreApplication::setApplicationName("Velotrunk");
+  QIcon icon;
+  for (const QFileInfo& size : QDir(":/icons").entryInfoList()) icon.addFile(size.filePath());
+  QApplication::setWindowIcon(icon);
   QtMessageBoxes messageBoxes;
   try {
     Form1 = new TForm1;
