@@ -359,8 +359,11 @@ void WriteOut(Sock& s, bool whole = true) {
       s.kernelFull = s.inEpoll;
       return;
     } else {
+      // The peer has reset or gone: what it sent before is still to be
+      // read, and the read side must look rather than wait for epoll.
       s.writeError = WsaFromErrno(errno);
       s.out.Release();
+      s.readable = s.hangupSeen = true;
     }
   }
   if (s.out.empty() && s.shutdownPending) {

@@ -444,6 +444,35 @@ TEST_F(RelayTest, AnEndWhileTheOtherSidesReadingIsPausedLeavesNothingBehind) {
   }
 }
 
+// A web server that refuses an upload: it reads the start, answers and
+// closes with the rest unread, which resets the connection. Its answer must
+// still reach the client, also when the relay meets the reset first while
+// sending the upload on.
+TEST_F(RelayTest, AServerThatRefusesAnUploadIsHeardBeforeItsReset) {
+  Listener server;
+  RelayProcess relay(FreePort(), server.port());
+  const std::string answer = "HTTP/1.1 413 Payload Too Large\r\n\r\n";
+  int heard = 0;
+  for (int i = 0; i < 100; ++i) {
+    int client = Connect(relay.port());
+    int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    auto refuser = std::async(std::launch::async, [&] {
+      char start[100];
+      ::recv(peer, start, sizeof start, 0);
+      SendAll(peer, answer);
+      ::close(peer);
+    });
+    SendAll(client, std::string(4 << 20, 'u'));
+    refuser.get();
+    std::string got;
+    ReceiveToEnd(client, got);
+    heard += got == answer;
+    ::close(client);
+  }
+  EXPECT_EQ(heard, 100);
+}
+
 // --- Resources --------------------------------------------------------------
 
 TEST_F(RelayTest, OnceABurstOfStalledConnectionsHasEndedTheRelayGivesItsMemoryBack) {
