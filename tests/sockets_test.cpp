@@ -113,7 +113,8 @@ class SocketLayerTest : public ::testing::Test {
 
   // Sends until the layer stays full, so that bytes are left in it, then
   // closes s; returns what send took. Small kernel buffers keep what is on
-  // its way small (the peer should have been given a small one too).
+  // its way small (the peer should be given a small one too, so that a
+  // peer that reads nothing can never take what is left in the layer).
   std::string CloseWithBytesLeft(win::SOCKET s) {
     loopback::ShrinkSendBuffer(static_cast<int>(s), 32768);
     std::string sent;
@@ -427,7 +428,7 @@ TEST_F(SocketLayerTest, AClosedSocketWritesOutToASlowPeerAndAbortsAStalledOne) {
   win::SetStalledCloseLimit(500);
   for (bool stalled : {false, true}) {
     SCOPED_TRACE(stalled ? "the peer stalls" : "the peer reads slowly");
-    auto [s, peer] = AcceptPeer(Listen(), 65536);
+    auto [s, peer] = AcceptPeer(Listen(), 4096);
     std::string sent = CloseWithBytesLeft(s);
 
     std::string got;
@@ -468,7 +469,7 @@ TEST_F(SocketLayerTest, ASocketStillWritingOutWhenItsThreadEndsIsAborted) {
     win::RegisterClassA(&wc);
     window = win::CreateWindowExA(0, "socket layer test", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     win::SOCKET listener = Listen();
-    auto accepted = AcceptPeer(listener, 65536);
+    auto accepted = AcceptPeer(listener, 4096);
     peer = accepted.second;
     sent = CloseWithBytesLeft(accepted.first);
     win::closesocket(listener);
