@@ -1,0 +1,87 @@
+#include "relay.h"
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "net.h"
+#include "notices.h"
+#include "proxy.h"
+#include "threads.h"
+
+namespace fuzz {
+namespace {
+
+std::mutex noticesMutex;
+std::vector<std::string> notices;
+
+void Record(std::string notice) {
+  std::lock_guard lock(noticesMutex);
+  notices.push_back(std::move(notice));
+}
+
+// One attempt on one port: true once the engine listens, false when it ended
+// instead (someone took the port meanwhile) or did not answer in time.
+bool TryStart(int listenPort, int serverPort) {
+  ResetEngineState();
+  ListenPort = listenPort;
+  ServerAddress = "127.0.0.1";
+  ServerPort = serverPort;
+  auto started = std::make_shared<std::promise<bool>>();
+  auto once = std::make_shared<std::once_flag>();
+  auto tell = [started, once](bool listening) {
+    std::call_once(*once, [&] { started->set_value(listening); });
+  };
+  SetRelayListeningHandler([tell] { tell(true); });
+  SetRelayEndedHandler([tell](win::DWORD) { tell(false); });
+  win::HANDLE thread = win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr);
+  if (!thread) return false;
+  win::CloseHandle(thread);
+  auto result = started->get_future();
+  if (result.wait_for(std::chrono::seconds(10)) == std::future_status::ready && result.get()) return true;
+  StopRelay(10000);
+  return false;
+}
+
+}  // namespace
+
+int StartRelay(int serverPort) {
+  win::SetMessageBoxHandler([](win::HWND, const std::string& text, const std::string& caption, win::UINT) {
+    Record(caption + ": " + text);
+    return win::IDOK;
+  });
+  win::SetBeepHandler([](win::DWORD, win::DWORD) { Record("beep"); });
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    {
+      std::lock_guard lock(noticesMutex);
+      notices.clear();  // a port taken meanwhile is not the relay's fault
+    }
+    int port = net::FreeLoopbackPort();
+    if (TryStart(port, serverPort)) return port;
+  }
+  return 0;
+}
+
+std::size_t RelaySockets() { return OpenConnectionSockets(); }
+std::size_t RelayChunks() { return QueuedChunks(); }
+
+std::vector<std::string> RelayNotices() {
+  std::lock_guard lock(noticesMutex);
+  return notices;
+}
+
+bool StopRelay(int timeoutMs) {
+  // StopRelayThread waits for the engine without a limit; a stuck engine
+  // must fail the run, not hang it, so the wait runs on a thread of its own.
+  auto stopped = std::make_shared<std::promise<void>>();
+  std::future<void> done = stopped->get_future();
+  std::thread([stopped] {
+    StopRelayThread();
+    stopped->set_value();
+  }).detach();
+  return done.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready;
+}
+
+}  // namespace fuzz
