@@ -1,4 +1,5 @@
-// scenario_fuzzer [--seed N] [--count N] [--first N] [--concurrency N] [--deadline SECONDS] [--list]
+// scenario_fuzzer [--seed N] [--count N] [--first N] [--concurrency N] [--deadline SECONDS]
+//                 [--pause-scale N] [--list]
 //
 // Plays randomised client/server scenarios over loopback, each both straight
 // to the server and through the relay engine running in this process, and
@@ -7,7 +8,9 @@
 // connection is the relay's. Afterwards the relay must hold no connection
 // socket, no queued chunk and no extra socket descriptor, and must have shown no
 // notice. Exits 0 when nothing was found, 1 otherwise, 2 for bad arguments.
-// --list prints the scenarios instead of running them.
+// --pause-scale multiplies the pauses in reading (0.1-1.5 s), so that a long
+// run can hold a side paused past the relay's time limits; raise --deadline
+// with it. --list prints the scenarios instead of running them.
 
 #include <chrono>
 #include <cstdio>
@@ -33,6 +36,7 @@ struct Arguments {
   bool seedGiven = false;
   int count = 100;
   int first = 0;
+  int pauseScale = 1;
   bool list = false;
   Options options;
 };
@@ -56,6 +60,8 @@ bool Parse(int argc, char** argv, Arguments& a) {
       a.first = static_cast<int>(value);
     } else if (name == "--concurrency" && value > 0) {
       a.options.concurrency = static_cast<int>(value);
+    } else if (name == "--pause-scale" && value > 0) {
+      a.pauseScale = static_cast<int>(value);
     } else if (name == "--deadline" && value > 0) {
       a.options.deadlineMs = static_cast<int>(value * 1000);
     } else {
@@ -126,7 +132,8 @@ int main(int argc, char** argv) {
   Arguments args;
   if (!Parse(argc, argv, args)) {
     std::fprintf(stderr,
-                 "usage: scenario_fuzzer [--seed N] [--count N] [--first N] [--concurrency N] [--deadline SECONDS] [--list]\n");
+                 "usage: scenario_fuzzer [--seed N] [--count N] [--first N] [--concurrency N] [--deadline SECONDS]\n"
+                 "                       [--pause-scale N] [--list]\n");
     return 2;
   }
   if (!args.seedGiven) args.seed = std::random_device{}() ^ static_cast<std::uint64_t>(std::time(nullptr));
@@ -137,7 +144,11 @@ int main(int argc, char** argv) {
 
   net::Startup();
   std::vector<Scenario> scenarios;
-  for (int i = 0; i < args.count; ++i) scenarios.push_back(MakeScenario(args.seed, args.first + i));
+  for (int i = 0; i < args.count; ++i) {
+    scenarios.push_back(MakeScenario(args.seed, args.first + i));
+    scenarios.back().client.pauseMs *= args.pauseScale;
+    scenarios.back().server.pauseMs *= args.pauseScale;
+  }
   if (args.list) {
     for (const Scenario& s : scenarios) std::printf("%s\n", s.Describe().c_str());
     return 0;

@@ -340,7 +340,14 @@ void Runner::FinishConnect(Connection& c, Time now) {
 void Runner::ReadSome(Connection& c, Side& side, Time now) {
   const SidePlan& plan = *side.plan;
   SideState& st = side.state;
-  std::size_t budget = plan.read == ReadMode::kSlow ? plan.slowChunk : kBudget;
+  std::size_t budget = kBudget;
+  if (plan.read == ReadMode::kSlow) {
+    // A chunk for each interval since the last read, so that a busy loop
+    // that comes round late does not slow the reader down further.
+    auto interval = Ms(plan.slowIntervalMs);
+    budget = plan.slowChunk * std::min<std::size_t>(16, 1 + (now - side.nextRead) / interval);
+    side.nextRead = now + interval;
+  }
   if (plan.read == ReadMode::kPaused && !side.pauseTaken && st.received < plan.pauseAfter)
     budget = std::min(budget, plan.pauseAfter - st.received);  // the pause starts right there
   while (budget > 0) {
@@ -362,7 +369,6 @@ void Runner::ReadSome(Connection& c, Side& side, Time now) {
     }
     break;
   }
-  if (plan.read == ReadMode::kSlow) side.nextRead = now + Ms(plan.slowIntervalMs);
 }
 
 void Runner::WriteSome(Connection& c, Side& side, Time now) {

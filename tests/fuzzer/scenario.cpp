@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace fuzz {
@@ -76,6 +77,7 @@ void FitReading(SidePlan& reader, const SidePlan& sender, Rng& rng) {
 void MakeBulk(SidePlan& sender, SidePlan& receiver, Rng& rng) {
   Write bulk{rng.Between(5 * MiB, 12 * MiB), 0, 64 * KiB};
   sender.writes.insert(sender.writes.begin() + static_cast<long>(rng.Between(0, sender.writes.size())), bulk);
+  if (receiver.read == ReadMode::kNever) return;
   receiver.read = ReadMode::kPaused;
   receiver.pauseAfter = 0;
 }
