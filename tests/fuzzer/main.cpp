@@ -71,6 +71,14 @@ bool Parse(int argc, char** argv, Arguments& a) {
   return argc % 2 == 1;
 }
 
+// The options that decide what the scenarios are.
+std::string ScenarioOptions(const Arguments& a) {
+  std::string text = "--seed " + std::to_string(a.seed);
+  if (a.pauseScale != 1) text += " --pause-scale " + std::to_string(a.pauseScale);
+  if (a.options.deadlineMs != Options{}.deadlineMs) text += " --deadline " + std::to_string(a.options.deadlineMs / 1000);
+  return text;
+}
+
 // Waits (5 s at most) until the relay holds nothing of the finished
 // connections; what it still holds then. The socket layer may keep a closed
 // socket for a moment while it writes out its last bytes.
@@ -138,8 +146,8 @@ int main(int argc, char** argv) {
   }
   if (!args.seedGiven) args.seed = std::random_device{}() ^ static_cast<std::uint64_t>(std::time(nullptr));
   args.options.seed = args.seed;
-  std::printf("scenario_fuzzer --seed %llu --first %d --count %d --concurrency %d\n",
-              static_cast<unsigned long long>(args.seed), args.first, args.count, args.options.concurrency);
+  std::printf("scenario_fuzzer %s --first %d --count %d --concurrency %d\n", ScenarioOptions(args).c_str(),
+              args.first, args.count, args.options.concurrency);
   std::fflush(stdout);
 
   net::Startup();
@@ -154,9 +162,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   Listeners listeners = OpenListeners();
+  if (listeners.socket[kDirect] == net::kNoSocket || listeners.socket[kRelayed] == net::kNoSocket) {
+    std::printf("could not listen on 127.0.0.1\n");
+    return 1;
+  }
   int relayPort = StartRelay(listeners.port[kRelayed]);
-  if (listeners.socket[kDirect] == net::kNoSocket || listeners.socket[kRelayed] == net::kNoSocket || !relayPort) {
-    std::printf("could not listen on loopback or start the relay\n");
+  if (!relayPort) {
+    std::printf("RELAY FAULT: the engine did not start listening\n");
     return 1;
   }
   int socketsBefore = net::OpenSockets();
@@ -179,7 +191,6 @@ int main(int argc, char** argv) {
   std::printf("seed %llu: %d scenarios in %.1f s, %d relay faults, %d model faults\n",
               static_cast<unsigned long long>(args.seed), args.count, seconds, relayFaults, modelFaults);
   if (relayFaults + modelFaults == 0) return 0;
-  std::printf("to replay one: scenario_fuzzer --seed %llu --first INDEX --count 1\n",
-              static_cast<unsigned long long>(args.seed));
+  std::printf("to replay one: scenario_fuzzer %s --first INDEX --count 1\n", ScenarioOptions(args).c_str());
   return 1;
 }

@@ -44,6 +44,12 @@ static void SetNonBlocking(Socket s) {
   ioctlsocket(s, FIONBIO, &on);
 }
 void Close(Socket s) { closesocket(s); }
+void ShutdownSend(Socket s) { shutdown(s, SD_SEND); }
+long UnreadBytes(Socket s) {
+  u_long n = 0;
+  ioctlsocket(s, FIONREAD, &n);
+  return static_cast<long>(n);
+}
 static int PollSockets(PollEntry* entries, std::size_t count, int timeoutMs) {
   return WSAPoll(entries, static_cast<ULONG>(count), timeoutMs);
 }
@@ -78,6 +84,12 @@ static bool IsWouldBlock(int error) { return error == EAGAIN || error == EWOULDB
 static bool IsInProgress(int error) { return error == EINPROGRESS; }
 static void SetNonBlocking(Socket s) { fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK); }
 void Close(Socket s) { close(s); }
+void ShutdownSend(Socket s) { shutdown(s, SHUT_WR); }
+long UnreadBytes(Socket s) {
+  int n = 0;
+  ioctl(s, FIONREAD, &n);
+  return n;
+}
 static int PollSockets(PollEntry* entries, std::size_t count, int timeoutMs) {
   return poll(entries, count, timeoutMs);
 }
@@ -181,25 +193,6 @@ long Recv(Socket s, char* data, std::size_t size) {
   long n = recv(s, data, static_cast<int>(size), 0);
   if (n >= 0) return n;
   return IsWouldBlock(LastError()) ? kWouldBlock : kFailed;
-}
-
-long UnreadBytes(Socket s) {
-#ifdef _WIN32
-  u_long n = 0;
-  ioctlsocket(s, FIONREAD, &n);
-#else
-  int n = 0;
-  ioctl(s, FIONREAD, &n);
-#endif
-  return static_cast<long>(n);
-}
-
-void ShutdownSend(Socket s) {
-#ifdef _WIN32
-  shutdown(s, SD_SEND);
-#else
-  shutdown(s, SHUT_WR);
-#endif
 }
 
 void Abort(Socket s) {
