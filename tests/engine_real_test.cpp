@@ -4,6 +4,7 @@
 
 // The Winsock-shaped names come first: the POSIX headers define macros of
 // the same names.
+#include "engine_start.h"
 #include "loopback.h"
 #include "notices.h"
 #include "proxy.h"
@@ -16,7 +17,6 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <future>
 #include <string>
 
 namespace {
@@ -30,26 +30,6 @@ int OpenDescriptors() {
   return n - 1;  // the folder being read
 }
 
-// Runs the engine until it listens or ends; returns its exit code when it
-// ended by itself, -1 when it listens (and has been left running).
-int StartEngine(int listenPort, int serverPort) {
-  ResetEngineState();
-  ListenPort = listenPort;
-  ServerAddress = "127.0.0.1";
-  ServerPort = serverPort;
-  auto outcome = std::make_shared<std::promise<int>>();
-  SetRelayListeningHandler([outcome] { outcome->set_value(-1); });
-  SetRelayEndedHandler([outcome](win::DWORD code) {
-    try {
-      outcome->set_value(static_cast<int>(code));
-    } catch (const std::future_error&) {  // it listened first
-    }
-  });
-  win::CloseHandle(win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr));
-  auto future = outcome->get_future();
-  return future.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? future.get() : -2;
-}
-
 TEST(EngineOnTheRealLayer, EveryStartLeavesNothingBehindOnceItsThreadHasEnded) {
   win::SetMessageBoxHandler([](win::HWND, const std::string&, const std::string&, win::UINT) { return 1; });
   loopback::Listener server, portInUse;
@@ -58,11 +38,11 @@ TEST(EngineOnTheRealLayer, EveryStartLeavesNothingBehindOnceItsThreadHasEnded) {
   int expected = OpenDescriptors() + 1;
   for (int run = 0; run < 4; ++run) {
     SCOPED_TRACE(run);
-    EXPECT_EQ(StartEngine(portInUse.port(), server.port()), static_cast<int>(RELAY_START_FAILED));
+    EXPECT_EQ(engine_start::StartEngine(portInUse.port(), server.port()), static_cast<int>(RELAY_START_FAILED));
     StopRelayThread();
 
     int listenPort = loopback::FreePort();
-    ASSERT_EQ(StartEngine(listenPort, server.port()), -1);
+    ASSERT_EQ(engine_start::StartEngine(listenPort, server.port()), engine_start::kListening);
     int client = loopback::Connect(listenPort);
     int peer = server.Accept();
     ASSERT_GE(peer, 0);

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <thread>
 
+#include "engine_start.h"
 #include "net.h"
 #include "notices.h"
 #include "proxy.h"
-#include "threads.h"
 
 namespace fuzz {
 namespace {
@@ -25,22 +25,7 @@ void Record(std::string notice) {
 // One attempt on one port: true once the engine listens, false when it ended
 // instead (someone took the port meanwhile) or did not answer in time.
 bool TryStart(int listenPort, int serverPort) {
-  ResetEngineState();
-  ListenPort = listenPort;
-  ServerAddress = "127.0.0.1";
-  ServerPort = serverPort;
-  auto started = std::make_shared<std::promise<bool>>();
-  auto once = std::make_shared<std::once_flag>();
-  auto tell = [started, once](bool listening) {
-    std::call_once(*once, [&] { started->set_value(listening); });
-  };
-  SetRelayListeningHandler([tell] { tell(true); });
-  SetRelayEndedHandler([tell](win::DWORD) { tell(false); });
-  win::HANDLE thread = win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr);
-  if (!thread) return false;
-  win::CloseHandle(thread);
-  auto result = started->get_future();
-  if (result.wait_for(std::chrono::seconds(10)) == std::future_status::ready && result.get()) return true;
+  if (engine_start::StartEngine(listenPort, serverPort) == engine_start::kListening) return true;
   StopRelay(10000);
   return false;
 }
