@@ -8,6 +8,7 @@
 #include "reg_ini_file.h"
 #include "registry.h"
 #include "strtoint.h"
+#include "tform.h"
 #include "window_placement.h"
 
 namespace {
@@ -20,9 +21,9 @@ std::string ResolutionSuffix() {
   return suffix;
 }
 
-std::string FormatPos(int a, int b, int c, int d) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%d,%d,%d,%d", a, b, c, d);
+std::string FormatPos(long a, long b, long c, long d) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld", a, b, c, d);
   return text;
 }
 
@@ -105,6 +106,13 @@ QByteArray FindProperty(const QObject* component, const QString& name) {
   return {};
 }
 
+// The moment before a form is first shown: a TForm tells it before it has a
+// native window, so that a restored position places the frame; any other
+// window by its first show event.
+bool IsFirstShow(const QEvent* event) {
+  return event->type() == TForm::FormShowEvent() || (event->type() == QEvent::Show && !event->spontaneous());
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -142,7 +150,7 @@ void TFormPlacement::ApplyPreventResize() {
 
 bool TFormPlacement::eventFilter(QObject* watched, QEvent* event) {
   if (watched != owner_) return false;
-  if (event->type() == QEvent::Show && !event->spontaneous() && !shown_) {
+  if (IsFirstShow(event) && !shown_) {
     shown_ = true;
     RestoreFormPlacement();
     if (preventResize_) owner_->setFixedSize(owner_->size());
@@ -215,6 +223,8 @@ void TFormPlacement::RestorePosition(TRegIniFile& ini) {
 
 void TFormPlacement::RestoreState(TRegIniFile& ini) {
   Qt::WindowState state = StateFromShowCmd(ini.ReadInteger(Section(), "ShowCmd", 0), DefaultState(owner_));
+  // A window of fixed size has no maximised state (nor a button to leave it).
+  if (state == Qt::WindowMaximized && !IsSizable(owner_)) state = Qt::WindowNoState;
   Qt::WindowStates others = owner_->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
   if (state == Qt::WindowMinimized && IsMainWindow(owner_)) {
     // The main window opens normally and is minimised once it is up.

@@ -2,16 +2,42 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QShowEvent>
+
+#include "window_placement.h"
 
 TForm::TForm(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
-void TForm::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (placed_ || event->spontaneous()) return;
-  placed_ = true;
+QEvent::Type TForm::FormShowEvent() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+void TForm::setVisible(bool visible) {
+  if (visible && !placed_) {
+    placed_ = true;
+    QEvent formShow(FormShowEvent());
+    QCoreApplication::sendEvent(this, &formShow);
+    if (Centred()) {
+      Centre();
+      centreWhenFramed_ = true;
+    }
+  }
+  QWidget::setVisible(visible);
+}
+
+// Centres the frame on the screen (or the desktop).
+void TForm::Centre() {
   QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen || (position_ != poScreenCenter && position_ != poDesktopCenter)) return;
+  if (!screen) return;
   QRect area = position_ == poDesktopCenter ? screen->virtualGeometry() : screen->geometry();
-  move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+  QRect frame = frameGeometry();
+  MoveFrameTo(this, {area.left() + (area.width() - frame.width()) / 2, area.top() + (area.height() - frame.height()) / 2});
+}
+
+void TForm::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (centreWhenFramed_ && Centred() && frameGeometry().size() != size()) {
+    centreWhenFramed_ = false;
+    Centre();
+  }
 }

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -56,7 +57,7 @@ BOOL SetWindowPlacement(QWidget* window, const WINDOWPLACEMENT* placement) {
   const RECT& r = placement->rcNormalPosition;
   QRect frame = KeptOnScreen(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
   if (IsSizable(window)) window->resize(frame.size() - FrameExtra(window));
-  window->move(frame.topLeft());
+  MoveFrameTo(window, frame.topLeft());
   switch (placement->showCmd) {
     case SW_HIDE: break;
     case SW_SHOWMINIMIZED: window->showMinimized(); break;
@@ -76,6 +77,13 @@ int GetSystemMetrics(int index) {
 }
 
 }  // namespace win
+
+void MoveFrameTo(QWidget* window, QPoint topLeft) {
+  if (QWindow* native = window->windowHandle())
+    native->setFramePosition(topLeft);
+  else
+    window->move(topLeft);
+}
 
 int ScreenPixelsPerInch() {
   QScreen* screen = QGuiApplication::primaryScreen();

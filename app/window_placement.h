@@ -4,16 +4,12 @@
 // metrics come from the primary screen.
 #pragma once
 
-#include "wintypes.h"
+#include "messages.h"  // POINT and SW_HIDE, shared with the message queue
 
+class QPoint;
 class QWidget;
 
 namespace win {
-
-struct POINT {
-  int x;
-  int y;
-};
 
 struct RECT {
   int left;
@@ -31,7 +27,6 @@ struct WINDOWPLACEMENT {
   RECT rcNormalPosition;
 };
 
-constexpr UINT SW_HIDE = 0;
 constexpr UINT SW_SHOWNORMAL = 1;
 constexpr UINT SW_SHOWMINIMIZED = 2;
 constexpr UINT SW_SHOWMAXIMIZED = 3;
@@ -49,6 +44,11 @@ int GetSystemMetrics(int index);
 
 }  // namespace win
 
+// Moves a top-level window so that its frame's top-left corner is at
+// `topLeft`. Before the window has a native window, QWidget::move places the
+// frame (the window manager is asked so); afterwards the native window is
+// moved by its frame position.
+void MoveFrameTo(QWidget* window, QPoint topLeft);
 // The primary screen's logical pixels per inch.
 int ScreenPixelsPerInch();
 // A window whose size the user may change.

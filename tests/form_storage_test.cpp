@@ -292,6 +292,27 @@ TEST_F(FormStorage, ARefusedCloseSavesNothingAndDestructionSavesWithVisibleOne) 
   EXPECT_NE(FileText().find("\"Visible\"=\"1\"\n\"ip_text\"=\"3128\"\n\"oip_text\"=\"127.0.0.2\""), std::string::npos);
 }
 
+TEST_F(FormStorage, TheRestoreRunsBeforeTheWindowExistsSoThatItsPositionPlacesTheFrame) {
+  WriteStore("\"NormPos\"=\"100,80,356,248\"\n\"PixelsPerInch\"=\"" + Ppi() + "\"\n");
+  TestForm form;
+  bool visible = true, created = true;
+  form.storage->OnRestorePlacement = [&] {
+    visible = form.isVisible();
+    created = form.windowHandle() != nullptr;
+  };
+  form.show();
+  EXPECT_FALSE(visible);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(form.frameGeometry().topLeft(), QPoint(100, 80));
+}
+
+TEST_F(FormStorage, AStoredMaximisedStateOpensAFixedSizeWindowNormal) {
+  WriteStore("\"ShowCmd\"=\"3\"\n");
+  auto form = Start();
+  EXPECT_FALSE(form->isMaximized());
+  EXPECT_EQ(form->size(), QSize(256, 168));
+}
+
 TEST_F(FormStorage, PreventResizeTakesTheMaximiseButtonAndFixesTheSize) {
   auto form = Start();
   EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
