@@ -15,9 +15,12 @@ struct OpenKey {
 }  // namespace
 
 TRegIniFile::TRegIniFile(const std::string& fileName, win::REGSAM sectionAccess) : sectionAccess_(sectionAccess) {
-  if (win::RegCreateKeyExA(win::HKEY_CURRENT_USER, fileName.c_str(), 0, nullptr, win::REG_OPTION_NON_VOLATILE,
-                           win::KEY_ALL_ACCESS, nullptr, &key_, nullptr) != win::ERROR_SUCCESS)
-    key_ = nullptr;  // reads then give their defaults and writes fail
+  win::LONG result =
+      sectionAccess & win::KEY_SET_VALUE
+          ? win::RegCreateKeyExA(win::HKEY_CURRENT_USER, fileName.c_str(), 0, nullptr, win::REG_OPTION_NON_VOLATILE,
+                                 win::KEY_ALL_ACCESS, nullptr, &key_, nullptr)
+          : win::RegOpenKeyExA(win::HKEY_CURRENT_USER, fileName.c_str(), 0, win::KEY_READ, &key_);
+  if (result != win::ERROR_SUCCESS) key_ = nullptr;  // reads then give their defaults and writes fail
 }
 
 TRegIniFile::~TRegIniFile() {

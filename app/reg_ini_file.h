@@ -17,8 +17,10 @@ class ERegistryException : public std::runtime_error {
 
 class TRegIniFile {
  public:
-  // Opens HKEY_CURRENT_USER\fileName with full access, creating it when it
-  // is missing. Sections are then opened with `sectionAccess`.
+  // Opens HKEY_CURRENT_USER\fileName. For writing (`sectionAccess` that
+  // may set values) it is created when it is missing; for reading it is
+  // only opened, so that reading the store never writes it. Sections are
+  // then opened with `sectionAccess`.
   TRegIniFile(const std::string& fileName, win::REGSAM sectionAccess);
   ~TRegIniFile();
   TRegIniFile(const TRegIniFile&) = delete;

@@ -124,9 +124,9 @@ class FormStorage : public ::testing::Test {
   std::vector<Box> boxes_;
 };
 
-TEST_F(FormStorage, FirstRunCreatesTheKeyOpensCentredAndTheCloseWritesTwelveValues) {
+TEST_F(FormStorage, FirstRunWritesNothingOpensCentredAndTheCloseWritesTwelveValues) {
   auto form = Start();
-  EXPECT_EQ(FileText(), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Dorwen]\n\n");
+  EXPECT_FALSE(fs::exists(File()));
   EXPECT_EQ(form->pos(), Centred());
   EXPECT_EQ(form->ip->text(), "3128");
   EXPECT_EQ(form->oip->text(), "192.168.1.1");
