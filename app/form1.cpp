@@ -1,11 +1,14 @@
 #include "form1.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QPointer>
 #include <QUrl>
 
 #include "loading.h"
 #include "notices.h"
 #include "proxy.h"
+#include "server_address.h"
 #include "strtoint.h"
 #include "threads.h"
 
@@ -51,6 +54,15 @@ std::int32_t ReadPort(const QString& text) {
   std::int32_t port = win::StrToInt(text.toStdString());
   if (port < 1 || port > 65535) throw win::EConvertError(text.toStdString() + " is not a port");
   return port;
+}
+
+// The server's address as typed, when inet_addr finds an address in it;
+// anything else throws like a port that does not convert (a relay to it
+// would drop every client without a word).
+std::string ReadServerAddress(const QString& text) {
+  std::string address = text.toStdString();
+  if (!IsServerAddress(address)) throw win::EConvertError(address + " is not an IPv4 address");
+  return address;
 }
 
 }  // namespace
@@ -115,14 +127,24 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
     connect(btn, &TSEFlatButton::OnClick, this, &TForm1::btnClick);
   }
   FormStorage1->Loaded();
+
+  // Told on the engine thread as it ends; the window hears of it on its own.
+  SetRelayEndedHandler([window = QPointer<TForm1>(this)](win::DWORD exitCode) {
+    if (exitCode != RELAY_START_FAILED) return;
+    QMetaObject::invokeMethod(qApp, [window] {
+      if (window) window->RelayStartFailed();
+    }, Qt::QueuedConnection);
+  });
 }
 
 void TForm1::btnClick() {
   if (btn->isHidden()) return;  // started already: the engine runs once
   try {
-    ServerAddress = oip->text().toStdString();
+    ServerAddress = ReadServerAddress(oip->text());
     ServerPort = ReadPort(op->text());
     ListenPort = ReadPort(ip->text());
+    // A relay to its own port would connect to itself until it runs out of descriptors.
+    if (IsOwnListener(ServerAddress, ServerPort, ListenPort)) throw win::EConvertError("the relay's own port");
     win::DWORD threadId = 0;
     win::CloseHandle(win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, &threadId));
     btn->hide();
@@ -130,6 +152,17 @@ void TForm1::btnClick() {
   } catch (...) {
     win::MessageBoxA(nullptr, "Неверно указаны параметры или порт используется!", "Error", win::MB_ICONERROR);
   }
+}
+
+// The engine could not listen and has ended after its notices were closed:
+// the window is idle again, so that the user can correct the fields and
+// press the button once more. The ended engine is waited for and forgotten
+// first, so that the next start runs an engine of its own.
+void TForm1::RelayStartFailed() {
+  StopRelayThread();
+  ResetEngineState();
+  lbl->hide();
+  btn->show();
 }
 
 void TForm1::RxLabel1Click() { QDesktopServices::openUrl(QUrl(kHomePage)); }

@@ -32,6 +32,10 @@ class TForm1 : public TForm {
   TFormStorage* FormStorage1;
   TRxLabel* RxLabel1;
 
+ private:
+  // Back to idle after a start whose engine could not listen.
+  void RelayStartFailed();
+
  public slots:
   // The start command: hands the fields to the engine and starts it.
   void btnClick();

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <mutex>
 
 #include "config_home.h"
 #include "loopback.h"
@@ -21,6 +22,7 @@ class MainWindow : public ::testing::Test {
   void SetUp() override {
     QCoreApplication::setApplicationName("Velotrunk");
     win::SetMessageBoxHandler([this](win::HWND, const std::string& text, const std::string& caption, win::UINT type) {
+      std::lock_guard lock(boxesMutex_);  // the engine's boxes come from its own thread
       boxes_.push_back(caption + "|" + text + "|" + std::to_string(type));
       return win::IDOK;
     });
@@ -49,7 +51,13 @@ class MainWindow : public ::testing::Test {
     boxes_.clear();
   }
 
+  std::vector<std::string> Boxes() {
+    std::lock_guard lock(boxesMutex_);
+    return boxes_;
+  }
+
   ConfigHome config_;
+  std::mutex boxesMutex_;
   std::vector<std::string> boxes_;
   std::unique_ptr<TForm1> form_;
 };
@@ -180,6 +188,58 @@ TEST_F(MainWindow, PortsOutsideOneTo65535AreRefused) {
     ExpectError();
     EXPECT_EQ(ServerPort, -7) << port;
   }
+}
+
+TEST_F(MainWindow, AddressesThatCanNeverWorkAndTheRelaysOwnPortAreRefused) {
+  int listen = loopback::FreePort();
+  struct Case {
+    QString address;
+    int serverPort;
+  };
+  for (const Case& c : std::initializer_list<Case>{{"", 8000},
+                                                   {"localhost", 8000},
+                                                   {"999.1.1.1", 8000},
+                                                   {"::1", 8000},
+                                                   {"255.255.255.255", 8000},
+                                                   {"127.0.0.1", listen},
+                                                   {"127.9.9.9", listen},
+                                                   {"0.0.0.0", listen}}) {
+    Fill(QString::number(listen), c.address, QString::number(c.serverPort));
+    form_->btnClick();
+    SCOPED_TRACE(c.address.toStdString());
+    ExpectError();
+  }
+
+  // Any text that inet_addr reads as an address passes as it was typed.
+  loopback::TestServer echo(loopback::TestServer::kEcho);
+  Fill(QString::number(listen), "127.1", QString::number(echo.port()));
+  form_->btnClick();
+  EXPECT_TRUE(Running());
+  EXPECT_EQ(ServerAddress, "127.1");
+  EXPECT_EQ(RoundTrip(listen, "short form"), "short form");
+}
+
+TEST_F(MainWindow, AFailedStartReturnsToIdleAndTheUserCanTryAgain) {
+  loopback::TestServer echo(loopback::TestServer::kEcho);
+  int port = 0;
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    loopback::TestServer holder(loopback::TestServer::kSink);  // holds the port
+    port = holder.port();
+    Fill(QString::number(port), "127.0.0.1", QString::number(echo.port()));
+    form_->btnClick();
+    EXPECT_TRUE(Running());  // until the engine has told and ended
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Running(); }, 10000));
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"BIND TCP ERROR!!!|This port in use!|0", "ERROR!!!|listen error!|0"}));
+    std::lock_guard lock(boxesMutex_);
+    boxes_.clear();
+  }
+  // The port is free again: the third start relays, and stays running.
+  form_->btnClick();
+  EXPECT_EQ(RoundTrip(port, "third time"), "third time");
+  QTest::qWait(100);
+  EXPECT_TRUE(Running());
+  EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(MainWindow, EnterInAnyFieldStartsWhileIdleAndDoesNothingAfterAStart) {
