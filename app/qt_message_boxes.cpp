@@ -1,6 +1,7 @@
 #include "qt_message_boxes.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QThread>
 #include <condition_variable>
@@ -49,6 +50,17 @@ int ResultFor(int button) {
   }
 }
 
+// A box is at least as wide as its caption needs: the caption in a bold
+// face, and room for the title bar's icon and buttons.
+void FitCaption(QMessageBox* box) {
+  auto* grid = qobject_cast<QGridLayout*>(box->layout());
+  if (!grid) return;
+  QFont bold = box->font();
+  bold.setBold(true);
+  int width = QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 6 * QFontMetrics(box->font()).height();
+  grid->addItem(new QSpacerItem(width, 0), grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 // A system-modal box stays on top. (Setting the modality resets the window
 // flags, so it comes first.)
 QMessageBox* MakeBox(const std::string& text, const std::string& caption, win::UINT type, QWidget* parent,
@@ -57,6 +69,7 @@ QMessageBox* MakeBox(const std::string& text, const std::string& caption, win::U
                               ButtonsFor(type), parent);
   box->setWindowModality(modality);
   if (type & win::MB_SYSTEMMODAL) box->setWindowFlag(Qt::WindowStaysOnTopHint);
+  FitCaption(box);
   return box;
 }
 
@@ -109,6 +122,12 @@ struct QtMessageBoxes::State {
     std::lock_guard lock(mutex);
     return shutdown;
   }
+
+  // The desktop's beep, sounded on the GUI thread; the caller goes on at once.
+  void Beep() {
+    std::lock_guard lock(mutex);
+    if (!shutdown) QMetaObject::invokeMethod(qApp, [] { QApplication::beep(); }, Qt::QueuedConnection);
+  }
 };
 
 QtMessageBoxes::QtMessageBoxes() : state_(std::make_shared<State>()) {
@@ -119,11 +138,15 @@ QtMessageBoxes::QtMessageBoxes() : state_(std::make_shared<State>()) {
     if (QThread::currentThread() == state->guiThread) return state->ShowHere(text, caption, type);
     return state->ShowFromOtherThread(state, text, caption, type);
   });
+  win::SetBeepHandler([weak](win::DWORD, win::DWORD) {
+    if (std::shared_ptr<State> state = weak.lock()) state->Beep();
+  });
 }
 
 QtMessageBoxes::~QtMessageBoxes() {
   Shutdown();
   win::SetMessageBoxHandler(nullptr);
+  win::SetBeepHandler(nullptr);
 }
 
 void QtMessageBoxes::Shutdown() {

@@ -1,4 +1,4 @@
-// Message boxes on Qt. While an instance lives, MessageBoxA shows a
+// Message boxes and the beep on Qt. While an instance lives, MessageBoxA shows a
 // QMessageBox with the text, caption, icon and buttons asked for:
 //   - called on the GUI thread, it shows a modal box over the active window
 //     and returns when it is closed;
@@ -6,6 +6,8 @@
 //     and waits until that box is closed. Such boxes are independent windows,
 //     so several can be open at once, and they do not keep the program
 //     running when the main window closes.
+// A box is at least as wide as its caption needs. Beep sounds the desktop's
+// beep instead of the terminal's bell, without waiting for it.
 // Shutdown() tells every waiting thread, and every later caller off the GUI
 // thread, that the program is ending: MessageBoxA returns 0 at once.
 #pragma once

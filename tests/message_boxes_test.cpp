@@ -8,7 +8,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "notices.h"
@@ -75,6 +78,36 @@ TEST(MessageBoxes, OnTheGuiThreadTheBoxIsModalAndReturnsTheButtonPressed) {
   });
   EXPECT_EQ(win::MessageBoxA(nullptr, "Proceed?", "Velotrunk", 1 /* MB_OKCANCEL */), 2 /* IDCANCEL */);
   EXPECT_TRUE(modal);
+}
+
+TEST(MessageBoxes, ABoxIsAsWideAsItsCaptionNeeds) {
+  QtMessageBoxes handler;
+  const char* caption = "BIND TCP ERROR!!!";
+  std::thread waiting([&] { win::MessageBoxA(nullptr, "This port in use!", caption, win::MB_OK); });
+  ASSERT_TRUE(ProcessUntil([] { return BoxWithText("This port in use!") != nullptr; }));
+  QMessageBox* box = BoxWithText("This port in use!");
+  QFont bold = box->font();
+  bold.setBold(true);
+  // The caption in a bold face, and room for the title bar's icon and three buttons.
+  EXPECT_GE(box->width(), QFontMetrics(bold).horizontalAdvance(caption) + 4 * QFontMetrics(box->font()).height());
+  Press(box, QMessageBox::Ok);
+  waiting.join();
+}
+
+TEST(MessageBoxes, TheBeepIsTheDesktopsNotABellOnTheTerminal) {
+  QtMessageBoxes handler;
+  std::fflush(stderr);
+  int saved = ::dup(2);
+  FILE* capture = std::tmpfile();
+  ::dup2(::fileno(capture), 2);
+  std::thread engine([] { win::Beep(2000, 50); });
+  engine.join();
+  QCoreApplication::processEvents();
+  std::fflush(stderr);
+  ::dup2(saved, 2);
+  ::close(saved);
+  EXPECT_EQ(std::ftell(capture), 0L);
+  std::fclose(capture);
 }
 
 TEST(MessageBoxes, ShutdownReleasesWaitingThreadsAndLaterCallers) {
