@@ -7,6 +7,9 @@
 //                                  same text comes back
 //   e2e_helper close WINDOW_ID     asks the window to close, as a window
 //                                  manager's close button does
+//   e2e_helper position WINDOW_ID  prints the window's position on the
+//                                  screen (its client area's top-left corner)
+//   e2e_helper wm                  succeeds when a window manager runs
 #include <X11/Xlib.h>
 #include <unistd.h>
 
@@ -41,6 +44,37 @@ int CloseWindow(unsigned long window) {
   return 0;
 }
 
+int PrintPosition(unsigned long window) {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return 1;
+  int x = 0, y = 0;
+  Window child = 0;
+  Bool found = XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+  XCloseDisplay(display);
+  if (!found) return 1;
+  std::printf("%d,%d\n", x, y);
+  return 0;
+}
+
+// A window manager that follows the desktop conventions names its check
+// window on the root window.
+int WindowManagerRuns() {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return 1;
+  Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+  Atom type = 0;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool runs = check != None &&
+              XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, AnyPropertyType, &type,
+                                 &format, &items, &after, &data) == Success &&
+              items == 1;
+  if (data) XFree(data);
+  XCloseDisplay(display);
+  return runs ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,6 +91,8 @@ int main(int argc, char** argv) {
   }
   if (command == "roundtrip" && argc == 4) return CheckRoundTrip(std::atoi(argv[2]), argv[3]);
   if (command == "close" && argc == 3) return CloseWindow(std::strtoul(argv[2], nullptr, 0));
-  std::fprintf(stderr, "usage: e2e_helper freeport | echo | roundtrip PORT TEXT | close WINDOW_ID\n");
+  if (command == "position" && argc == 3) return PrintPosition(std::strtoul(argv[2], nullptr, 0));
+  if (command == "wm" && argc == 2) return WindowManagerRuns();
+  std::fprintf(stderr, "usage: e2e_helper freeport | echo | roundtrip PORT TEXT | close WINDOW_ID | position WINDOW_ID | wm\n");
   return 2;
 }

@@ -1,17 +1,46 @@
 #!/usr/bin/env bash
-# End to end in a real X server: start the window, type the three fields,
-# press Enter, relay a connection through it, close it, check the stored
-# file, start again and find the fields restored; then close a window whose
-# engine waits on an open error box.
-#   e2e_window.sh VELOTRUNK E2E_HELPER
+# End to end in a real X server, as a user meets the program:
+#   e2e_window.sh VELOTRUNK E2E_HELPER [openbox]
+# With "openbox" a real window manager frames the window (title bar and
+# borders), which is what makes a saved position and a restored one differ
+# if the two do not mean the same corner.
+#
+#  - without a display: one line, exit status 1;
+#  - first run: nothing is written at start-up; the fields are typed, Enter
+#    starts the relay, a connection goes through it; the close stores the
+#    fields, and the window was centred (its frame, where there is one);
+#  - the window closed and reopened again and again stays where it was;
+#  - a port held by another socket: the engine's two boxes, closed, give the
+#    window back; the port freed, Enter starts the relay without a restart;
+#  - `localhost` and the relay's own port are refused with the error box;
+#  - SIGTERM (a session's logout) ends the program with status 0 and keeps
+#    what was typed;
+#  - closing the window while the engine's bind box is open ends the program.
 # With VELOTRUNK_SCREENSHOTS=DIR it also saves the idle and the running
-# window there. Exits 77 (skipped) when Xvfb or xdotool is missing.
+# window there. Exits 77 (skipped) when Xvfb, xdotool or the window manager
+# is missing.
 set -euo pipefail
 app=$1
 helper=$2
+wm=${3:-}
 shots=${VELOTRUNK_SCREENSHOTS:-}
 
+fail() {
+  echo "FAIL: $*" >&2
+  [ -f "${work:-}/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
+  exit 1
+}
+
+# Without a display the window cannot open: one clear line and status 1,
+# not Qt's abort.
+status=0
+message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$app" 2>&1) || status=$?
+[ "$status" -eq 1 ] || fail "without a display the program ended with status $status: $message"
+[ "$(printf '%s\n' "$message" | wc -l)" -eq 1 ] && [[ $message == *velotrunk-relay* ]] ||
+  fail "without a display the program said: $message"
+
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing"; exit 77; }
+[ -z "$wm" ] || command -v "$wm" >/dev/null || { echo "$wm missing"; exit 77; }
 
 work=$(mktemp -d)
 pids=()
@@ -22,38 +51,46 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-  echo "FAIL: $*" >&2
-  [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
-  exit 1
-}
-
 # Waits up to ten seconds for a command to succeed.
 wait_for() {
   for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
   return 1
 }
 
-# A display number nobody uses.
-display=""
-for n in $(seq 91 191); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || fail "no free display number"
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display number itself and writes it to descriptor 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-wait_for test -S "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
-
-export DISPLAY=":$display" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+wait_for test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
 unset QT_SCALE_FACTOR WAYLAND_DISPLAY
 mkdir -m 700 "$work/runtime"
 store="$XDG_CONFIG_HOME/velotrunk/user.reg"
+
+if [ -n "$wm" ]; then
+  "$wm" >"$work/wm.log" 2>&1 &
+  pids+=($!)
+  wait_for "$helper" wm || fail "$wm did not start"
+fi
 
 "$helper" echo >"$work/echo.port" &
 pids+=($!)
 wait_for test -s "$work/echo.port" || fail "echo server did not start"
 server_port=$(cat "$work/echo.port")
 listen_port=$("$helper" freeport)
+
+# The store as UTF-8 text with LF line ends (it is written as a UTF-16
+# registry export).
+stored() {
+  [ -s "$store" ] || return 0
+  if [ "$(head -c 2 "$store" | od -An -tx1 | tr -d ' \n')" = fffe ]; then
+    iconv -f UTF-16 -t UTF-8 "$store"
+  else
+    cat "$store"
+  fi | tr -d '\r'
+}
+expect_stored() {
+  stored | grep -qxF "$1" || fail "$1 not stored: $(stored)"
+}
 
 start_window() {
   "$app" >"$work/app.log" 2>&1 &
@@ -63,11 +100,25 @@ start_window() {
   sleep 0.5
 }
 
+wait_for_end() {
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null && fail "the program did not end $1"
+  local status=0
+  wait "$app_pid" || status=$?
+  [ "$status" -eq 0 ] || fail "the program ended with status $status $1"
+}
+
 close_window() {
   "$helper" close "$window"
-  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$app_pid" 2>/dev/null && fail "the program did not end when its window closed"
-  wait "$app_pid" || fail "the program ended with status $?"
+  wait_for_end "when its window closed"
+}
+
+# Waits for a box with the caption and closes it as its close button would.
+close_box() {
+  local box
+  box=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1) || fail "no box \"$1\""
+  "$helper" close "$box"
+  wait_for sh -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null" || fail "box \"$1\" did not close"
 }
 
 # Clicks into a field (its centre, in window coordinates) and replaces its text.
@@ -75,6 +126,11 @@ type_field() {
   xdotool mousemove --window "$window" "$1" "$2" click 1
   xdotool key ctrl+a
   xdotool type --delay 20 "$3"
+}
+fill_fields() {
+  type_field 188 26 "$1"
+  type_field 188 62 "$2"
+  type_field 188 98 "$3"
 }
 
 screenshot() {
@@ -84,36 +140,89 @@ screenshot() {
   import -window "$window" "$shots/$1"
 }
 
-# First run: fill in the fields and start the relay with Enter.
+# First run: nothing is written before the window closes.
 start_window
-[ -s "$store" ] || fail "the store was not created at the first show"
+[ -e "$store" ] && fail "the store was written at start-up: $(stored)"
 screenshot window-idle.png
-type_field 188 26 "$listen_port"
-type_field 188 62 "127.0.0.1"
-type_field 188 98 "$server_port"
+fill_fields "$listen_port" 127.0.0.1 "$server_port"
 xdotool key Return
 "$helper" roundtrip "$listen_port" "hello through the window" >/dev/null || fail "no relay through the window"
 screenshot window-running.png
 close_window
+expect_stored "\"ip_Text\"=\"$listen_port\""
+expect_stored '"oip_Text"="127.0.0.1"'
+expect_stored "\"op_Text\"=\"$server_port\""
+expect_stored '"Visible"="0"'
+# The first start centres the frame (the whole window) on the 1024x768 screen.
+IFS=, read -r left top right bottom < <(stored | sed -n 's/^"NormPos"="\(.*\)"$/\1/p')
+[ "$left" -eq $(((1024 - (right - left)) / 2)) ] && [ "$top" -eq $(((768 - (bottom - top)) / 2)) ] ||
+  fail "the first start did not centre the window: NormPos $left,$top,$right,$bottom"
 
-grep -qx "\"ip_Text\"=\"$listen_port\"" "$store" || fail "ip_Text not stored: $(cat "$store")"
-grep -qx '"oip_Text"="127.0.0.1"' "$store" || fail "oip_Text not stored"
-grep -qx "\"op_Text\"=\"$server_port\"" "$store" || fail "op_Text not stored"
-grep -qx '"Visible"="0"' "$store" || fail "Visible not stored"
+# Closed and reopened, the window stays where it was, and the fields come
+# back (closing at once stores them again unchanged, which it could not do
+# had they not been restored).
+cycles=3
+[ -n "$wm" ] && cycles=10
+first_position="" first_normal=""
+for cycle in $(seq "$cycles"); do
+  start_window
+  position=$("$helper" position "$window")
+  close_window
+  normal=$(stored | grep '^"NormPos"=')
+  first_position=${first_position:-$position} first_normal=${first_normal:-$normal}
+  [ "$position" = "$first_position" ] || fail "reopen $cycle: the window moved from $first_position to $position"
+  [ "$normal" = "$first_normal" ] || fail "reopen $cycle: the stored position moved from $first_normal to $normal"
+done
+expect_stored "\"ip_Text\"=\"$listen_port\""
+expect_stored '"oip_Text"="127.0.0.1"'
+expect_stored "\"op_Text\"=\"$server_port\""
 
-# Second run: the fields come back. Closing at once stores them again
-# unchanged, which it could not do had they not been restored (the design
-# texts would be stored instead).
+# A port held by another socket: the engine's boxes; once they are closed the
+# window is idle again, and with the port freed Enter starts the relay.
+"$helper" echo >"$work/holder.port" &
+holder_pid=$!
+pids+=("$holder_pid")
+wait_for test -s "$work/holder.port" || fail "the port holder did not start"
+held_port=$(cat "$work/holder.port")
 start_window
+fill_fields "$held_port" 127.0.0.1 "$server_port"
+xdotool key Return
+close_box 'BIND TCP ERROR!!!'
+close_box 'ERROR!!!'
+kill "$holder_pid"
+wait "$holder_pid" 2>/dev/null || true
+xdotool mousemove --window "$window" 188 26 click 1
+xdotool key Return
+"$helper" roundtrip "$held_port" "after a retry" >/dev/null || fail "no relay after the port was freed"
+
+# Addresses that can never work, and the relay's own port: the error box, and
+# the window stays idle (the corrected address then starts the relay).
 close_window
-grep -qx "\"ip_Text\"=\"$listen_port\"" "$store" || fail "ip_Text not restored"
-grep -qx '"oip_Text"="127.0.0.1"' "$store" || fail "oip_Text not restored"
-grep -qx "\"op_Text\"=\"$server_port\"" "$store" || fail "op_Text not restored"
-
-# Third run: a port in use holds the engine in its bind error box; closing
-# the window while that box is open still ends the program.
 start_window
-type_field 188 26 "$server_port"
+fill_fields "$listen_port" localhost "$server_port"
+xdotool key Return
+close_box Error
+fill_fields "$listen_port" 127.0.0.1 "$listen_port"
+xdotool key Return
+close_box Error
+fill_fields "$listen_port" 127.0.0.1 "$server_port"
+xdotool key Return
+"$helper" roundtrip "$listen_port" "after a correction" >/dev/null || fail "no relay after the address was corrected"
+close_window
+
+# SIGTERM, as a session sends at logout: a normal end that keeps the fields.
+start_window
+fill_fields 4321 127.0.0.2 8765
+kill -TERM "$app_pid"
+wait_for_end "after SIGTERM"
+expect_stored '"ip_Text"="4321"'
+expect_stored '"oip_Text"="127.0.0.2"'
+expect_stored '"op_Text"="8765"'
+
+# A port in use holds the engine in its bind error box; closing the window
+# while that box is open still ends the program.
+start_window
+fill_fields "$server_port" 127.0.0.1 "$listen_port"
 xdotool key Return
 timeout 20 xdotool search --sync --onlyvisible --name '^BIND TCP ERROR!!!$' >/dev/null || fail "no bind error box"
 close_window
