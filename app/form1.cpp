@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include "design_font.h"
 #include "loading.h"
 #include "notices.h"
 #include "proxy.h"
@@ -15,18 +16,6 @@
 TForm1* Form1 = nullptr;
 
 namespace {
-
-// "MS Sans Serif" at a pixel height. Linux rarely has it; DejaVu Sans
-// Condensed comes closest in width (plain DejaVu Sans runs the two-line
-// captions under the edits), and DejaVu Sans is the last resort.
-QFont DesignFont(int pixelSize, bool bold = false) {
-  QFont font;
-  font.setFamilies({"MS Sans Serif", "DejaVu Sans Condensed", "DejaVu Sans"});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
-  return font;
-}
 
 TRxLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, const QString& caption) {
   auto* label = new TRxLabel(parent);

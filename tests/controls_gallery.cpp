@@ -4,6 +4,7 @@
 #include <QEnterEvent>
 #include <QMetaEnum>
 
+#include "design_font.h"
 #include "ds_group.h"
 #include "flat_button.h"
 #include "kso_edit.h"
@@ -136,19 +137,21 @@ void Labels(QWidget* page) {
   centered->SetColor(clWhite);
 }
 
-// The main window's arrangement, 256 x 168.
+// The main window's arrangement, 256 x 168, in the window's font.
 void MainWindow(QWidget* page) {
   Heading(page, QStringLiteral("Main window"), 620, 8);
   auto* form = new QWidget(page);
   form->setGeometry(620, 28, 256, 168);
-  form->setFont(qt_test::WindowFont());
+  form->setFont(DesignFont(11));
   LoadingScope loading(form);
   auto* group = new TDsGroup(form);
   group->setGeometry(0, 0, 256, 168);
-  Label(group, QStringLiteral("Входящий порт:"), 8, 16);
-  Label(group, QStringLiteral("IP-сервера:\r\n(куда перенаправить)"), 8, 52);
-  Label(group, QStringLiteral("Порт сервера:\r\n(куда перенаправить)"), 8, 88);
-  Label(group, QStringLiteral("http://velotrunk.example/"), 48, 152)->SetFontColor(clBlue);
+  Label(group, QStringLiteral("Входящий порт:"), 8, 16)->setFont(form->font());
+  Label(group, QStringLiteral("IP-сервера:\r\n(куда перенаправить)"), 8, 52)->setFont(form->font());
+  Label(group, QStringLiteral("Порт сервера:\r\n(куда перенаправить)"), 8, 88)->setFont(form->font());
+  TRxLabel* link = Label(group, QStringLiteral("http://velotrunk.example/"), 48, 152);
+  link->setFont(form->font());
+  link->SetFontColor(clBlue);
   auto* button = new TSEFlatButton(group);
   button->setGeometry(168, 120, 75, 25);
   button->setText(QStringLiteral("Назначить"));
