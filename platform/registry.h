@@ -1,17 +1,24 @@
 // The per-user settings store in place of the Windows registry. It keeps the
 // registry's model (key paths, named and typed values) in one file in the
-// text format of a registry export:
+// format of a registry export (registry_file.h):
+// $XDG_CONFIG_HOME/velotrunk/user.reg (~/.config/velotrunk/user.reg by
+// default). Texts are byte strings (UTF-8 here).
 //
-//   [HKEY_CURRENT_USER\Dorwen\Velotrunk]
-//   "Name"="text"            REG_SZ
-//   "Name"=hex(2):41,00      REG_EXPAND_SZ (the stored bytes)
-//   "Name"=dword:00000001    REG_DWORD
-//   "Name"=hex(N):..         any other type N (hex: for REG_BINARY)
+// The file is read when the first key is opened, and what is read serves
+// every call until the last open key is closed. Writes collect in memory;
+// they reach the file once, when the last open key is closed or a key is
+// flushed: under an advisory lock (flock on "user.reg.lock" beside it) the
+// file is read again, the writes are applied to what it holds then, and a
+// temporary file renamed over it replaces it. So a crash leaves the old file
+// or the new one, whole, and two programs saving at once lose nothing of
+// each other's. Temporary files left by a crash are removed then. A
+// symbolic link at the store's path is followed and the file it names is
+// replaced; the file keeps its mode.
 //
-// The file is $XDG_CONFIG_HOME/velotrunk/user.reg (~/.config/velotrunk/user.reg
-// by default). Every call reads the file afresh; every change replaces it
-// atomically, so a crash never leaves half a file. What cannot be read from
-// a damaged file counts as missing. Texts are byte strings (UTF-8 here).
+// Only a regular file of at most 16 MiB is read; any other (a FIFO, a
+// device, a larger file) counts as an empty store, is told once on stderr,
+// and is never written. What cannot be read from a damaged file counts as
+// missing.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +76,10 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
                       DWORD* dataSize);
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
+// Writes what was set through any open key to the file now.
+LONG RegFlushKey(HKEY key);
+// The last open key's close writes what was set, as RegFlushKey; its result
+// is that of the write.
 LONG RegCloseKey(HKEY key);
 
 // Where the store lives, from the environment at the time of the call.

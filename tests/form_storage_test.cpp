@@ -164,7 +164,8 @@ TEST_F(FormStorage, FieldsComeBackTrimmedAndAnEmptiedFieldStaysEmpty) {
   EXPECT_EQ(form->op->text(), "80");
   Close(form);
 
-  WriteStore("\"ip_text\"=\"  1080 \"\n\"oip_text\"=hex(2):20,31,32,37,2e,30,2e,30,2e,31,00,ff\n");
+  WriteStore("\"ip_text\"=\"  1080 \"\n\"oip_text\"=hex(2):20,00,31,00,32,00,37,00,2e,00,30,00,2e,00,30,00,2e,00,31,00,"
+             "00,00,ff,00\n");
   form = Start();
   EXPECT_EQ(form->ip->text(), "1080");
   EXPECT_EQ(form->oip->text(), "127.0.0.1");  // expandable text up to its first zero
@@ -238,9 +239,9 @@ TEST_F(FormStorage, AFieldValueThatIsNotTextIsSkippedSilently) {
   EXPECT_NE(FileText().find("\"ip_text\"=\"3128\""), std::string::npos);
 }
 
-TEST_F(FormStorage, ADamagedStoreIsSurvived) {
-  config_.WriteStore(std::string("\xff\xfe") + '\0' +
-                     "garbage\n[HKEY_CURRENT_USER\\Dorwen\\Velotrunk]\n"
+TEST_F(FormStorage, ADamagedStoreIsSurvivedAndItsUnreadableLinesAreKept) {
+  config_.WriteStore(std::string("garbage\0\xff\xfe\n", 11) +
+                     "[HKEY_CURRENT_USER\\Dorwen\\Velotrunk]\n"
                      "\"oip_text\"=\"127.0.0.1\"\n\"ip_text\"=hex(2):zz\n"
                      "\"NormPos\"=\"10,20");
   auto form = Start();
@@ -248,7 +249,10 @@ TEST_F(FormStorage, ADamagedStoreIsSurvived) {
   EXPECT_EQ(form->oip->text(), "127.0.0.1");
   EXPECT_EQ(form->pos(), Centred());
   Close(form);
-  EXPECT_EQ(StoredValues().size(), 12u);
+  std::vector<std::string> lines = StoredValues();
+  ASSERT_EQ(lines.size(), 14u);
+  EXPECT_EQ(lines[12], "\"ip_text\"=hex(2):zz");
+  EXPECT_EQ(lines[13], "\"NormPos\"=\"10,20");
 }
 
 TEST_F(FormStorage, AMinimisedCloseGivesAMinimisedStart) {
