@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QPointer>
 #include <QUrl>
+#include <limits>
 
 #include "design_font.h"
 #include "loading.h"
@@ -29,6 +30,7 @@ TksoEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry, const QStr
   auto* edit = new TksoEdit(parent);
   edit->setObjectName(name);
   edit->setGeometry(geometry);
+  edit->setMaxLength(std::numeric_limits<int>::max());  // a text of any length, as stored
   edit->setText(text);
   edit->SetFlat(true);
   edit->SetBorderStyle(kbsSunken);

@@ -43,14 +43,6 @@ int PosWord(const std::vector<std::string>& words, std::size_t index, int fallba
   return index < words.size() ? win::StrToIntDef(words[index], fallback) : fallback;
 }
 
-// The position list under the name with the resolution suffix, else under
-// the plain name; `found` is set when either is non-empty.
-std::vector<std::string> ReadPos(TRegIniFile& ini, const std::string& section, const std::string& name, bool& found) {
-  std::string text = ini.ReadString(section, name + ResolutionSuffix(), "");
-  if (text.empty()) text = ini.ReadString(section, name, "");
-  found = found || !text.empty();
-  return SplitPos(text);
-}
 
 // Characters up to 32 (blanks and control characters) go from both ends.
 QString TrimText(const QString& text) {
@@ -114,6 +106,40 @@ bool IsFirstShow(const QEvent* event) {
 }
 
 }  // namespace
+
+// Reads the placement values of the store's section. A value of the wrong
+// type reads as missing, so that the rest of the restore goes on; the first
+// such error is kept, to be told once.
+class PlacementReader {
+ public:
+  PlacementReader(TRegIniFile& ini, std::string section) : ini_(ini), section_(std::move(section)) {}
+
+  std::string ReadString(const std::string& name, const std::string& fallback) {
+    try {
+      return ini_.ReadString(section_, name, fallback);
+    } catch (const ERegistryException& error) {
+      if (firstError_.empty()) firstError_ = error.what();
+      return fallback;
+    }
+  }
+  std::int32_t ReadInteger(const std::string& name, std::int32_t fallback) {
+    return win::StrToIntDef(ReadString(name, ""), fallback);
+  }
+  // The position list under the name with the resolution suffix, else under
+  // the plain name; `found` is set when either is non-empty.
+  std::vector<std::string> ReadPos(const std::string& name, bool& found) {
+    std::string text = ReadString(name + ResolutionSuffix(), "");
+    if (text.empty()) text = ReadString(name, "");
+    found = found || !text.empty();
+    return SplitPos(text);
+  }
+  const std::string& FirstError() const { return firstError_; }
+
+ private:
+  TRegIniFile& ini_;
+  std::string section_;
+  std::string firstError_;
+};
 
 // ---------------------------------------------------------------------------
 // TFormPlacement
@@ -183,34 +209,39 @@ void TFormPlacement::SaveFormPlacement(bool destroying) {
 
 void TFormPlacement::Restore() {
   saved_ = false;
+  std::string typeError;
   {
     TRegIniFile ini(iniFileName_.toStdString(), win::KEY_READ);
-    if (ini.ReadInteger(Section(), "FormVersion", 0) >= version_) {
-      if (options_ & fpPosition) RestorePosition(ini);
-      if (options_ & fpState) RestoreState(ini);
+    PlacementReader reader(ini, Section());
+    if (reader.ReadInteger("FormVersion", 0) >= version_) {
+      if (options_ & fpPosition) RestorePosition(reader);
+      if (options_ & fpState) RestoreState(reader);
       RestoreFields(ini);
     }
     restored_ = true;
+    typeError = reader.FirstError();
   }
   if (OnRestorePlacement) OnRestorePlacement();
+  // Told once; the next save writes the value again with its right type.
+  if (!typeError.empty()) ShowException(QString::fromStdString(typeError));
 }
 
-void TFormPlacement::RestorePosition(TRegIniFile& ini) {
+void TFormPlacement::RestorePosition(PlacementReader& reader) {
   win::WINDOWPLACEMENT placement;
   win::GetWindowPlacement(owner_, &placement);
   if (!owner_->isVisible()) placement.showCmd = win::SW_HIDE;  // neither show nor activate it here
-  placement.flags = ini.ReadInteger(Section(), "Flags", placement.flags);
+  placement.flags = reader.ReadInteger("Flags", placement.flags);
 
   bool found = false;
-  auto minMax = ReadPos(ini, Section(), "MinMaxPos", found);
+  auto minMax = reader.ReadPos("MinMaxPos", found);
   placement.ptMinPosition = {PosWord(minMax, 0, 0), PosWord(minMax, 1, 0)};
   placement.ptMaxPosition = {PosWord(minMax, 2, 0), PosWord(minMax, 3, 0)};
   win::RECT current = placement.rcNormalPosition;
-  auto normal = ReadPos(ini, Section(), "NormPos", found);
+  auto normal = reader.ReadPos("NormPos", found);
   win::RECT& rect = placement.rcNormalPosition;
   rect = {PosWord(normal, 0, current.left), PosWord(normal, 1, current.top), PosWord(normal, 2, current.right),
           PosWord(normal, 3, current.bottom)};
-  int pixelsPerInch = ini.ReadInteger(Section(), "PixelsPerInch", ScreenPixelsPerInch());
+  int pixelsPerInch = reader.ReadInteger("PixelsPerInch", ScreenPixelsPerInch());
 
   if (!found || pixelsPerInch != ScreenPixelsPerInch()) return;
   if (!IsSizable(owner_))  // the size is never restored
@@ -221,8 +252,8 @@ void TFormPlacement::RestorePosition(TRegIniFile& ini) {
   }
 }
 
-void TFormPlacement::RestoreState(TRegIniFile& ini) {
-  Qt::WindowState state = StateFromShowCmd(ini.ReadInteger(Section(), "ShowCmd", 0), DefaultState(owner_));
+void TFormPlacement::RestoreState(PlacementReader& reader) {
+  Qt::WindowState state = StateFromShowCmd(reader.ReadInteger("ShowCmd", 0), DefaultState(owner_));
   // A window of fixed size has no maximised state (nor a button to leave it).
   if (state == Qt::WindowMaximized && !IsSizable(owner_)) state = Qt::WindowNoState;
   Qt::WindowStates others = owner_->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
@@ -242,6 +273,7 @@ void TFormPlacement::Save(bool destroying) {
     if (options_ & (fpState | fpPosition)) SavePosition(ini);
     ini.WriteString(Section(), "Visible", destroying ? "1" : "0");
     SaveFields(ini);
+    ini.UpdateFile();
     saved_ = true;
   }
   if (OnSavePlacement) OnSavePlacement();

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+class PlacementReader;
 class TRegIniFile;
 
 class TFormPlacement : public QObject {
@@ -86,8 +87,8 @@ class TFormPlacement : public QObject {
 
  private:
   void Restore();
-  void RestorePosition(TRegIniFile& ini);
-  void RestoreState(TRegIniFile& ini);
+  void RestorePosition(PlacementReader& reader);
+  void RestoreState(PlacementReader& reader);
   void Save(bool destroying);
   void SavePosition(TRegIniFile& ini);
   void ApplyPreventResize();

@@ -60,3 +60,8 @@ void TRegIniFile::WriteString(const std::string& section, const std::string& ide
 void TRegIniFile::WriteInteger(const std::string& section, const std::string& ident, std::int32_t value) {
   WriteString(section, ident, std::to_string(value));
 }
+
+void TRegIniFile::UpdateFile() {
+  if (!key_ || win::RegFlushKey(key_) != win::ERROR_SUCCESS)
+    throw ERegistryException("Failed to write " + win::RegistryFilePath());
+}

@@ -36,6 +36,10 @@ class TRegIniFile {
   void WriteString(const std::string& section, const std::string& ident, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& ident, std::int32_t value);
 
+  // What was written reaches the store's file when the key closes; this
+  // writes it now, so that a failure can be told: "Failed to write <file>".
+  void UpdateFile();
+
  private:
   win::HKEY key_ = nullptr;
   win::REGSAM sectionAccess_;

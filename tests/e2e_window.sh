@@ -78,15 +78,10 @@ wait_for test -s "$work/echo.port" || fail "echo server did not start"
 server_port=$(cat "$work/echo.port")
 listen_port=$("$helper" freeport)
 
-# The store as UTF-8 text with LF line ends (it is written as a UTF-16
-# registry export).
+# The store, a UTF-16 registry export, as UTF-8 text with LF line ends.
 stored() {
   [ -s "$store" ] || return 0
-  if [ "$(head -c 2 "$store" | od -An -tx1 | tr -d ' \n')" = fffe ]; then
-    iconv -f UTF-16 -t UTF-8 "$store"
-  else
-    cat "$store"
-  fi | tr -d '\r'
+  iconv -f UTF-16 -t UTF-8 "$store" | tr -d '\r'
 }
 expect_stored() {
   stored | grep -qxF "$1" || fail "$1 not stored: $(stored)"
@@ -149,6 +144,8 @@ xdotool key Return
 "$helper" roundtrip "$listen_port" "hello through the window" >/dev/null || fail "no relay through the window"
 screenshot window-running.png
 close_window
+[ "$(head -c 4 "$store" | od -An -tx1 | tr -d ' \n')" = fffe5700 ] || fail "the store is not a UTF-16 export"
+expect_stored 'Windows Registry Editor Version 5.00'
 expect_stored "\"ip_Text\"=\"$listen_port\""
 expect_stored '"oip_Text"="127.0.0.1"'
 expect_stored "\"op_Text\"=\"$server_port\""

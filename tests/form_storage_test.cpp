@@ -215,18 +215,26 @@ TEST_F(FormStorage, AnOlderFormVersionSkipsPlacementAndFieldsButTheNextCloseSave
   EXPECT_NE(FileText().find("\"ip_text\"=\"3128\""), std::string::npos);
 }
 
-TEST_F(FormStorage, APlacementValueThatIsNotTextStopsTheRestoreAndTheSave) {
-  WriteStore("\"ip_text\"=\"8080\"\n\"NormPos\"=\"10,20,266,188\"\n\"PixelsPerInch\"=dword:00000060\n");
-  std::string before = FileText();
+TEST_F(FormStorage, PlacementValuesOfTheWrongTypeAreToldOnceTheRestGoesOnAndTheSaveRepairsThem) {
+  WriteStore("\"ip_text\"=\"8080\"\n\"NormPos\"=\"10,20,266,188\"\n\"FormVersion\"=dword:00000000\n"
+             "\"Flags\"=dword:00000000\n\"PixelsPerInch\"=dword:00000060\n\"ShowCmd\"=hex:01\n");
   auto form = Start();
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "Invalid data type for 'PixelsPerInch'");
+  EXPECT_EQ(boxes_[0].text, "Invalid data type for 'FormVersion'");
   EXPECT_EQ(boxes_[0].caption, "Velotrunk");
   EXPECT_EQ(boxes_[0].type, win::MB_ICONERROR);
-  EXPECT_EQ(form->ip->text(), "3128");
+  EXPECT_EQ(form->ip->text(), "8080");
+  EXPECT_EQ(form->pos(), QPoint(10, 20));
   EXPECT_TRUE(form->isVisible());
   Close(form);
-  EXPECT_EQ(FileText(), before);
+  for (const char* name : {"FormVersion", "Flags", "PixelsPerInch", "ShowCmd"})
+    EXPECT_NE(FileText().find(std::string("\"") + name + "\"=\""), std::string::npos) << "not text: " << name;
+  EXPECT_EQ(FileText().find("dword"), std::string::npos);
+
+  boxes_.clear();
+  form = Start();
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(form->pos(), QPoint(10, 20));
 }
 
 TEST_F(FormStorage, AFieldValueThatIsNotTextIsSkippedSilently) {

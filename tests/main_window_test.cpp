@@ -298,6 +298,16 @@ TEST_F(MainWindow, TheFieldsAreStoredUnderTheirDesignNames) {
   EXPECT_EQ(form_->oip->text(), "127.0.0.1");
 }
 
+TEST_F(MainWindow, ALongStoredTextComesBackWholeAndIsStoredWhole) {
+  const std::string longText(100000, '7');
+  config_.WriteStore("[HKEY_CURRENT_USER\\Dorwen\\Velotrunk]\n\"op_Text\"=\"" + longText + "\"\n");
+  form_->show();
+  EXPECT_EQ(form_->op->text().size(), 100000);
+  form_->close();
+  form_.reset();
+  EXPECT_NE(config_.StoreText().find("\"op_Text\"=\"" + longText + "\""), std::string::npos);
+}
+
 }  // namespace
 
 #include "main_window_test.moc"
