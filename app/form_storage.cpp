@@ -43,7 +43,6 @@ int PosWord(const std::vector<std::string>& words, std::size_t index, int fallba
   return index < words.size() ? win::StrToIntDef(words[index], fallback) : fallback;
 }
 
-
 // Characters up to 32 (blanks and control characters) go from both ends.
 QString TrimText(const QString& text) {
   qsizetype first = 0, last = text.size();

@@ -1,5 +1,5 @@
-// Message boxes and the beep on Qt. While an instance lives, MessageBoxA shows a
-// QMessageBox with the text, caption, icon and buttons asked for:
+// Message boxes and the beep on Qt. While an instance lives, MessageBoxA
+// shows a QMessageBox with the text, caption, icon and buttons asked for:
 //   - called on the GUI thread, it shows a modal box over the active window
 //     and returns when it is closed;
 //   - called on another thread, it asks the GUI thread for a box of its own

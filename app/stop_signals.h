@@ -12,8 +12,6 @@
 class QSocketNotifier;
 
 class StopSignals : public QObject {
-  Q_OBJECT
-
  public:
   explicit StopSignals(std::function<void()> onStop);
   ~StopSignals() override;  // the signals' default actions come back
