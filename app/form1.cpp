@@ -147,11 +147,8 @@ void TForm1::btnClick() {
 
 // The engine could not listen and has ended after its notices were closed:
 // the window is idle again, so that the user can correct the fields and
-// press the button once more. The ended engine is waited for and forgotten
-// first, so that the next start runs an engine of its own.
+// press the button once more.
 void TForm1::RelayStartFailed() {
-  StopRelayThread();
-  ResetEngineState();
   lbl->hide();
   btn->show();
 }

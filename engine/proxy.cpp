@@ -594,9 +594,12 @@ bool stopRequested = false;
 RelayListeningHandler listeningHandler;
 RelayEndedHandler endedHandler;
 
-// Marks the engine as running for StopRelayThread; false when a stop came first.
+// Marks the engine as running for StopRelayThread; false when a stop came
+// first. An engine that has just told its end may still be leaving: the new
+// one waits for that, so that the old one's leave cannot wipe out its state.
 bool EnterEngine() {
-  std::lock_guard lock(engineMutex);
+  std::unique_lock lock(engineMutex);
+  engineStopped.wait(lock, [] { return !engineRunning; });
   if (stopRequested) return false;
   engineRunning = true;
   return true;

@@ -484,6 +484,30 @@ TEST_F(EngineThreadTest, PortInUseShowsBothStartUpBoxesInOrderThenTheThreadEnds)
   EXPECT_FALSE(Sock(fake::layer().closed.back()).open) << "the listener is closed";
 }
 
+// The window starts again as soon as it hears of a failed start, which may be
+// while the ended engine is still on its way out.
+TEST_F(EngineThreadTest, AStartRightAfterAFailedOneRunsAnEngineOfItsOwn) {
+  fake::layer().failBind = true;
+  std::atomic<int> ends{0};
+  std::atomic<bool> listening{false};
+  SetRelayListeningHandler([&] { listening = true; });
+  SetRelayEndedHandler([&](DWORD) {
+    if (ends++ > 0) return;
+    fake::layer().failBind = false;
+    CloseHandle(CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr));
+    // Gives the new engine time to get going before this one has left.
+    for (int i = 0; i < 200 && !listening; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  Start();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!listening && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(listening);
+  StopRelayThread();  // stops the second engine and waits for it
+  EXPECT_EQ(ends, 2);
+  SetRelayListeningHandler(nullptr);
+}
+
 TEST_F(EngineThreadTest, OnlyTheLowSixteenBitsOfTheListenPortCount) {
   ListenPort = 70000;
   Start();
