@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "system_notices.h"
+
 namespace win {
 namespace {
 
@@ -18,17 +20,6 @@ Handlers& handlers() {
   return *h;
 }
 
-int TerminalBox(const std::string& text, const std::string& caption) {
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-  std::fflush(stderr);
-  return IDOK;
-}
-
-void TerminalBell() {
-  std::fputc('\a', stderr);
-  std::fflush(stderr);
-}
-
 }  // namespace
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
@@ -39,7 +30,7 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
   }
   std::string t = text ? text : "";
   std::string c = caption ? caption : "";
-  return box ? box(owner, t, c, type) : TerminalBox(t, c);
+  return box ? box(owner, t, c, type) : SystemMessageBox(owner, t, c, type);
 }
 
 BOOL Beep(DWORD frequency, DWORD durationMs) {
@@ -51,7 +42,7 @@ BOOL Beep(DWORD frequency, DWORD durationMs) {
   if (beep)
     beep(frequency, durationMs);
   else
-    TerminalBell();
+    SystemBeep(frequency, durationMs);
   return TRUE;
 }
 
@@ -63,6 +54,17 @@ void SetMessageBoxHandler(MessageBoxHandler handler) {
 void SetBeepHandler(BeepHandler handler) {
   std::lock_guard lock(handlers().mutex);
   handlers().beep = std::move(handler);
+}
+
+int TerminalMessageBox(HWND, const std::string& text, const std::string& caption, UINT) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(stderr);
+  return IDOK;
+}
+
+void TerminalBeep(DWORD, DWORD) {
+  std::fputc('\a', stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace win

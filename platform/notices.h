@@ -1,5 +1,7 @@
 // Message boxes and the beep. Both go to a replaceable handler: the window
 // shows real boxes, the headless relay prints to the terminal, tests record.
+// Without a handler they go to the system's own: real boxes and the speaker
+// on Windows, the terminal elsewhere.
 #pragma once
 
 #include <functional>
@@ -8,13 +10,6 @@
 #include "wintypes.h"
 
 namespace win {
-
-constexpr UINT MB_OK = 0x0000;
-constexpr UINT MB_ICONERROR = 0x0010;
-constexpr UINT MB_ICONWARNING = 0x0030;
-constexpr UINT MB_ICONINFORMATION = 0x0040;
-constexpr UINT MB_SYSTEMMODAL = 0x1000;
-constexpr int IDOK = 1;
 
 // Shows a box and returns when it is closed, with the button pressed.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
@@ -25,9 +20,13 @@ using MessageBoxHandler =
     std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT type)>;
 using BeepHandler = std::function<void(DWORD frequency, DWORD durationMs)>;
 
-// Replace the handlers; an empty function restores the terminal default
-// ("caption: text" on stderr, and the terminal bell).
+// Replace the handlers; an empty function restores the system's own.
 void SetMessageBoxHandler(MessageBoxHandler handler);
 void SetBeepHandler(BeepHandler handler);
+
+// The terminal's handlers: "caption: text" on stderr (the box counts as
+// closed with OK at once), and the terminal bell.
+int TerminalMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
+void TerminalBeep(DWORD frequency, DWORD durationMs);
 
 }  // namespace win

@@ -1,6 +1,11 @@
-// A Winsock 1.1 subset over POSIX sockets and epoll, with WSAAsyncSelect's
-// event rules. Socket values are the descriptors themselves; errors are
-// reported as WSA codes through WSAGetLastError.
+// A Winsock 1.1 subset of our own, with WSAAsyncSelect's event rules. The
+// POSIX side implements it over sockets and epoll (posix/sockets.cpp), and
+// the engine's tests implement it as a scripted fake, on every system; on
+// Windows the engine itself uses the real Winsock (win32/sockets.h).
+//
+// On the POSIX side socket values are the descriptors themselves; errors are
+// reported as WSA codes through WSAGetLastError (the codes are in wintypes.h,
+// as on Windows they come with the system's headers).
 //
 // Events reach the registered window's queue as messages: wParam the socket,
 // low word of lParam the event, high word the error code. The rules:
@@ -86,35 +91,6 @@ constexpr long FD_OOB = 4;
 constexpr long FD_ACCEPT = 8;
 constexpr long FD_CONNECT = 16;
 constexpr long FD_CLOSE = 32;
-
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
-constexpr int WSAEACCES = 10013;
-constexpr int WSAEFAULT = 10014;
-constexpr int WSAEINVAL = 10022;
-constexpr int WSAEMFILE = 10024;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEINPROGRESS = 10036;
-constexpr int WSAEALREADY = 10037;
-constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAEMSGSIZE = 10040;
-constexpr int WSAENOPROTOOPT = 10042;
-constexpr int WSAEOPNOTSUPP = 10045;
-constexpr int WSAEAFNOSUPPORT = 10047;
-constexpr int WSAEADDRINUSE = 10048;
-constexpr int WSAEADDRNOTAVAIL = 10049;
-constexpr int WSAENETDOWN = 10050;
-constexpr int WSAENETUNREACH = 10051;
-constexpr int WSAECONNABORTED = 10053;
-constexpr int WSAECONNRESET = 10054;
-constexpr int WSAENOBUFS = 10055;
-constexpr int WSAEISCONN = 10056;
-constexpr int WSAENOTCONN = 10057;
-constexpr int WSAESHUTDOWN = 10058;
-constexpr int WSAETIMEDOUT = 10060;
-constexpr int WSAECONNREFUSED = 10061;
-constexpr int WSAEHOSTUNREACH = 10065;
-constexpr int WSANOTINITIALISED = 10093;
 
 inline WORD WSAGETSELECTEVENT(LPARAM l) { return LOWORD(l); }
 inline WORD WSAGETSELECTERROR(LPARAM l) { return HIWORD(l); }

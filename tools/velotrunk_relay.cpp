@@ -3,51 +3,36 @@
 // Runs the relay engine without a window, as the window's start button
 // would: the same settings, the same engine thread, the same notices (one
 // line each on stderr) and the terminal bell for the beep. It says on stderr
-// when it listens. SIGINT, SIGTERM or SIGHUP stops the engine and exits with
-// status 0; a port it cannot listen on exits with 1 once the notices are
-// shown; bad arguments exit with 2.
-
-#include <signal.h>
+// when it listens. A stop request (stop_requests.h) stops the engine and
+// exits with status 0; a port it cannot listen on exits with 1 once the
+// notices are shown; bad arguments exit with 2.
 
 #include <cstdio>
 #include <cstring>
 #include <future>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "notices.h"
 #include "proxy.h"
 #include "server_address.h"
+#include "stop_requests.h"
 #include "strtoint.h"
 #include "threads.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: velotrunk-relay LISTEN_PORT SERVER_ADDRESS SERVER_PORT\n"
-    "       velotrunk-relay --version\n"
-    "\n"
-    "Listens on LISTEN_PORT on every local IPv4 address and relays each TCP\n"
-    "connection to SERVER_ADDRESS:SERVER_PORT. Ports are decimal or hexadecimal\n"
-    "($C38, 0xC38) and lie in 1-65535; SERVER_ADDRESS is a dotted IPv4 address\n"
-    "other than this relay's own listener. SIGINT, SIGTERM or SIGHUP stops the\n"
-    "relay (status 0); a port that cannot be listened on ends it with status 1.\n";
-
-sigset_t StopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
-
-// Blocked before main, so that a stop signal that comes while the program is
-// still starting waits for sigwait instead of killing it. Every thread
-// inherits the mask; the signals are taken by sigwait and nowhere else.
-[[gnu::constructor(101)]] void BlockStopSignals() {
-  sigset_t set = StopSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: velotrunk-relay LISTEN_PORT SERVER_ADDRESS SERVER_PORT\n"
+               "       velotrunk-relay --version\n"
+               "\n"
+               "Listens on LISTEN_PORT on every local IPv4 address and relays each TCP\n"
+               "connection to SERVER_ADDRESS:SERVER_PORT. Ports are decimal or hexadecimal\n"
+               "($C38, 0xC38) and lie in 1-65535; SERVER_ADDRESS is a dotted IPv4 address\n"
+               "other than this relay's own listener. %s; a port that cannot be "
+               "listened on ends it with status 1.\n",
+               kStopHint);
 }
 
 std::optional<std::int32_t> ReadPort(const char* text) {
@@ -58,7 +43,7 @@ std::optional<std::int32_t> ReadPort(const char* text) {
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "velotrunk-relay: %s\n", problem);
-  std::fputs(kUsage, stderr);
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -82,7 +67,7 @@ int TakeSettings(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
+    PrintUsage(stdout);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -90,7 +75,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (int status = TakeSettings(argc, argv)) return status;
-  signal(SIGPIPE, SIG_IGN);
+  PrepareForStopRequests();
+  win::SetMessageBoxHandler(win::TerminalMessageBox);
+  win::SetBeepHandler(win::TerminalBeep);
 
   std::promise<win::DWORD> ended;
   SetRelayListeningHandler([] {
@@ -105,14 +92,8 @@ int main(int argc, char** argv) {
   }
   win::CloseHandle(thread);
 
-  // A stop signal asks the engine to stop; the engine may also end by itself.
-  std::thread([] {
-    sigset_t set = StopSignals();
-    for (int signalNumber = 0;;) {
-      sigwait(&set, &signalNumber);
-      RequestRelayStop();
-    }
-  }).detach();
+  // A stop request asks the engine to stop; the engine may also end by itself.
+  StopRelayOnRequest();
   win::DWORD code = ended.get_future().get();
   StopRelayThread();  // waits until the engine thread has let go of its state
   return code == RELAY_START_FAILED ? 1 : 0;

@@ -39,4 +39,42 @@ constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_USER = 0x0400;
 
+// Message box styles and results.
+constexpr UINT MB_OK = 0x0000;
+constexpr UINT MB_ICONERROR = 0x0010;
+constexpr UINT MB_ICONWARNING = 0x0030;
+constexpr UINT MB_ICONINFORMATION = 0x0040;
+constexpr UINT MB_SYSTEMMODAL = 0x1000;
+constexpr int IDOK = 1;
+
+// Socket error codes (winerror.h on Windows).
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEBADF = 10009;
+constexpr int WSAEACCES = 10013;
+constexpr int WSAEFAULT = 10014;
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEMFILE = 10024;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEINPROGRESS = 10036;
+constexpr int WSAEALREADY = 10037;
+constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAENOPROTOOPT = 10042;
+constexpr int WSAEOPNOTSUPP = 10045;
+constexpr int WSAEAFNOSUPPORT = 10047;
+constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+constexpr int WSAENETDOWN = 10050;
+constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAECONNABORTED = 10053;
+constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
+constexpr int WSAEISCONN = 10056;
+constexpr int WSAENOTCONN = 10057;
+constexpr int WSAESHUTDOWN = 10058;
+constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAEHOSTUNREACH = 10065;
+constexpr int WSANOTINITIALISED = 10093;
+
 }  // namespace win
