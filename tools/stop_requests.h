@@ -5,9 +5,8 @@
 // The usage text's sentence on how to stop the relay.
 extern const char* const kStopHint;
 
-// Called first thing in main: readies the process for stop requests (and,
-// on POSIX, for peers that vanish while a send is under way).
-void PrepareForStopRequests();
-
-// From now on, each stop request asks the engine to stop.
+// Called in main before the engine starts: from then on each stop request
+// asks the engine to stop (a request that comes before the engine starts
+// keeps it from starting). On POSIX it also keeps a peer that vanishes
+// during a send from ending the process (SIGPIPE).
 void StopRelayOnRequest();

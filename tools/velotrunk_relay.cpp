@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (int status = TakeSettings(argc, argv)) return status;
-  PrepareForStopRequests();
+  StopRelayOnRequest();
   win::SetMessageBoxHandler(win::TerminalMessageBox);
   win::SetBeepHandler(win::TerminalBeep);
 
@@ -91,9 +91,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   win::CloseHandle(thread);
-
-  // A stop request asks the engine to stop; the engine may also end by itself.
-  StopRelayOnRequest();
   win::DWORD code = ended.get_future().get();
   StopRelayThread();  // waits until the engine thread has let go of its state
   return code == RELAY_START_FAILED ? 1 : 0;

@@ -39,7 +39,7 @@ struct WNDCLASSA {
   HINSTANCE hInstance;
   void* hIcon;
   void* hCursor;
-  void* hbrBackground;
+  HBRUSH hbrBackground;
   const char* lpszMenuName;
   const char* lpszClassName;
 };
@@ -50,6 +50,9 @@ constexpr UINT CS_DBLCLKS = 0x0008;
 constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000);
 constexpr int SW_HIDE = 0;
 constexpr int COLOR_WINDOW = 5;
+// The parent of a window that only receives messages; such a window needs no
+// desktop. Every window is of that kind here.
+inline const HWND HWND_MESSAGE = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-3));
 
 ATOM RegisterClassA(const WNDCLASSA* wc);
 BOOL UnregisterClassA(const char* className, HINSTANCE instance);

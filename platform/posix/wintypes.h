@@ -23,6 +23,7 @@ struct WindowObject;
 using HWND = WindowObject*;
 using HINSTANCE = void*;
 using HANDLE = void*;
+using HBRUSH = void*;
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;

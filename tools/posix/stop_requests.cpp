@@ -32,9 +32,8 @@ sigset_t StopSignals() {
 
 }  // namespace
 
-void PrepareForStopRequests() { signal(SIGPIPE, SIG_IGN); }
-
 void StopRelayOnRequest() {
+  signal(SIGPIPE, SIG_IGN);
   std::thread([] {
     sigset_t set = StopSignals();
     for (int signalNumber = 0;;) {
