@@ -6,9 +6,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +14,7 @@
 #include <thread>
 
 #include "loopback.h"
+#include "test_sockets.h"
 
 using namespace loopback;
 
@@ -37,9 +35,9 @@ class RelayTest : public ::testing::Test {
     int fd = Connect(port);
     if (fd < 0) return "<no connection>";
     SendAll(fd, SourceHeader(seed, size));
-    if (halfClose) ::shutdown(fd, SHUT_WR);
+    if (halfClose) ::shutdown(fd, testsock::kShutdownSend);
     std::string reply = ReceiveAll(fd);
-    ::close(fd);
+    testsock::Close(fd);
     return reply;
   }
 
@@ -49,11 +47,11 @@ class RelayTest : public ::testing::Test {
     if (fd < 0) return "<no connection>";
     auto sender = std::async(std::launch::async, [&] {
       SendAll(fd, data);
-      ::shutdown(fd, SHUT_WR);
+      ::shutdown(fd, testsock::kShutdownSend);
     });
     std::string echo = ReceiveAll(fd);
     sender.get();
-    ::close(fd);
+    testsock::Close(fd);
     return echo;
   }
 };
@@ -65,7 +63,7 @@ TEST_F(RelayTest, EchoRoundTripsOnOneConnection) {
   ASSERT_GE(fd, 0);
   std::mt19937 rng(1);
   for (int i = 0; i < 200; ++i) ExpectEcho(fd, Pattern(i, 1 + rng() % 3000));
-  ::close(fd);
+  testsock::Close(fd);
   EXPECT_EQ(relay.Stop(), 0);
 }
 
@@ -94,11 +92,11 @@ TEST_F(RelayTest, FiveHundredConcurrentConnectionsKeepTheirOwnBytes) {
   for (int i = 0; i < 500; ++i) {
     sent.push_back(Pattern(1000 + i, rng() % 20000));
     ASSERT_TRUE(SendAll(fds[i], sent[i]));
-    ::shutdown(fds[i], SHUT_WR);
+    ::shutdown(fds[i], testsock::kShutdownSend);
   }
   for (int i = 0; i < 500; ++i) {
     EXPECT_TRUE(ReceiveAll(fds[i]) == sent[i]) << "connection " << i;
-    ::close(fds[i]);
+    testsock::Close(fds[i]);
   }
 }
 
@@ -115,7 +113,7 @@ TEST_F(RelayTest, AnUploadToASlowServerArrivesWholeBeforeItsEnd) {
   int fd = Connect(relay.port());
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(SendAll(fd, upload));
-  ::close(fd);
+  testsock::Close(fd);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (sink.SinkResults().empty() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -144,13 +142,13 @@ TEST_F(RelayTest, ASlowReaderKeepsTheRelaySmallAndOthersFlowing) {
   });
   char buffer[100000];
   while (got.size() < size) {
-    ssize_t n = ::recv(slow, buffer, sizeof buffer, 0);
+    long n = testsock::Receive(slow, buffer, sizeof buffer);
     if (n <= 0) break;
     got.append(buffer, n);
     peakKiB = std::max(peakKiB, toSource.ResidentKiB());
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ::close(slow);
+  testsock::Close(slow);
   EXPECT_EQ(others.get(), 100);
   EXPECT_TRUE(got == Pattern(5, size));
   EXPECT_LT(peakKiB, 32 * 1024) << "resident memory of the relay while the client lags";
@@ -163,9 +161,7 @@ TEST_F(RelayTest, AClientResetMidTransferEndsOnlyThatConnection) {
   ASSERT_GE(fd, 0);
   SendAll(fd, SourceHeader(6, 64 << 20));
   EXPECT_EQ(ReceiveExactly(fd, 1 << 20), Pattern(6, 1 << 20));
-  linger reset{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-  ::close(fd);
+  CloseWithReset(fd);
 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (source.OpenConnections() > 0 && std::chrono::steady_clock::now() < deadline)
@@ -180,11 +176,12 @@ TEST_F(RelayTest, ARefusedServerEndsTheClientsStream) {
   ASSERT_GE(fd, 0);
   SendAll(fd, "hello");
   char c;
-  EXPECT_EQ(::recv(fd, &c, 1, 0), 0) << "end of stream, not a hang";
-  ::close(fd);
+  EXPECT_EQ(testsock::Receive(fd, &c, 1), 0) << "end of stream, not a hang";
+  testsock::Close(fd);
   EXPECT_EQ(relay.Stop(), 0);
 }
 
+#ifndef _WIN32  // Windows has no per-process descriptor limit to run into
 TEST_F(RelayTest, RunningOutOfDescriptorsNeitherSpinsNorLosesWaitingClients) {
   TestServer echo(TestServer::kEcho);
   // Room for the relay's own descriptors and about a dozen connections. Both
@@ -199,11 +196,11 @@ TEST_F(RelayTest, RunningOutOfDescriptorsNeitherSpinsNorLosesWaitingClients) {
       int fd = Connect(relay.port());
       if (fd < 0) break;
       held.push_back(fd);
-      if (::send(fd, "x", 1, MSG_NOSIGNAL) != 1) break;
+      if (testsock::Send(fd, "x", 1) != 1) break;
       pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 300) <= 0) break;  // not relayed: the relay is out of descriptors
+      if (testsock::Poll(&p, 1, 300) <= 0) break;  // not relayed: the relay is out of descriptors
       char c;
-      ASSERT_EQ(::recv(fd, &c, 1, 0), 1) << "connection " << i << " was refused";
+      ASSERT_EQ(testsock::Receive(fd, &c, 1), 1) << "connection " << i << " was refused";
     }
     ASSERT_LT(held.size(), 30u) << "the descriptor limit was never reached";
     int waiting = held.back();
@@ -213,17 +210,18 @@ TEST_F(RelayTest, RunningOutOfDescriptorsNeitherSpinsNorLosesWaitingClients) {
     EXPECT_LT(relay.CpuSeconds() - cpuBefore, 0.5) << "the relay spins while out of descriptors";
 
     // Freeing descriptors lets the waiting client through.
-    for (std::size_t i = 0; i + 1 < held.size(); ++i) ::close(held[i]);
+    for (std::size_t i = 0; i + 1 < held.size(); ++i) testsock::Close(held[i]);
     char c;
-    EXPECT_EQ(::recv(waiting, &c, 1, 0), 1);
-    ::close(waiting);
+    EXPECT_EQ(testsock::Receive(waiting, &c, 1), 1);
+    testsock::Close(waiting);
     int fresh = Connect(relay.port());
     ASSERT_GE(fresh, 0);
     ExpectEcho(fresh, "after");
-    ::close(fresh);
+    testsock::Close(fresh);
     EXPECT_EQ(relay.Stop(), 0);
   }
 }
+#endif
 
 TEST_F(RelayTest, ReusedDescriptorsNeverMixTwoConnectionsBytes) {
   // One connection winds down slowly (its client has half-closed and reads
@@ -235,7 +233,7 @@ TEST_F(RelayTest, ReusedDescriptorsNeverMixTwoConnectionsBytes) {
   int slow = Connect(toSource.port());
   ASSERT_GE(slow, 0);
   SendAll(slow, SourceHeader(9, 8 << 20));
-  ::shutdown(slow, SHUT_WR);
+  ::shutdown(slow, testsock::kShutdownSend);
 
   RelayProcess toEcho(FreePort(), echo.port());
   std::string got;
@@ -244,11 +242,11 @@ TEST_F(RelayTest, ReusedDescriptorsNeverMixTwoConnectionsBytes) {
     std::string message = Pattern(500 + i, 1 + i * 37 % 5000);
     EXPECT_TRUE(EchoWhole(toEcho.port(), message) == message) << "short connection " << i;
     EXPECT_TRUE(Fetch(toSource.port(), 700 + i, 3000, i % 2) == Pattern(700 + i, 3000)) << "fetch " << i;
-    ssize_t n = ::recv(slow, buffer, sizeof buffer, 0);
+    long n = testsock::Receive(slow, buffer, sizeof buffer);
     if (n > 0) got.append(buffer, n);
   }
   got += ReceiveAll(slow);
-  ::close(slow);
+  testsock::Close(slow);
   EXPECT_TRUE(got == Pattern(9, 8 << 20));
 }
 

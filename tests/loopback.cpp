@@ -1,34 +1,17 @@
+// The parts of the loopback helpers that read the same on every system,
+// written against test_sockets.h. loopback_posix.cpp and loopback_win32.cpp
+// hold the rest: processes, descriptor limits and what the kernel tells.
 #include "loopback.h"
-
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <linux/tcp.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
+#include <thread>
+
+#include "test_sockets.h"
 
 namespace loopback {
 namespace {
-
-sockaddr_in Loopback(int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
 
 std::uint32_t ReadLe32(const char* p) {
   std::uint32_t v;
@@ -36,30 +19,15 @@ std::uint32_t ReadLe32(const char* p) {
   return v;
 }
 
-bool IsListening(int port) {
-  std::ifstream tcp("/proc/net/tcp");
-  std::string line;
-  char wanted[8];
-  std::snprintf(wanted, sizeof wanted, ":%04X", port);
-  while (std::getline(tcp, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
-    if (state == "0A" && local.size() >= 5 && local.substr(local.size() - 5) == wanted) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = Loopback(0);
+  int fd = testsock::Open();
+  sockaddr_in a = testsock::Loopback(0);
   ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+  int port = LocalPort(fd);
+  testsock::Close(fd);
+  return port;
 }
 
 std::string Pattern(std::uint64_t seed, std::size_t size) {
@@ -72,14 +40,6 @@ std::string Pattern(std::uint64_t seed, std::size_t size) {
     std::memcpy(&out[i], &x, std::min<std::size_t>(8, size - i));
   }
   return out;
-}
-
-void RaiseDescriptorLimit() {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-  }
 }
 
 // --- TestServer -------------------------------------------------------------
@@ -98,26 +58,21 @@ struct Conn {
 }  // namespace
 
 TestServer::TestServer(Mode mode, std::size_t sinkRate) : mode_(mode), sinkRate_(sinkRate) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  int one = 1;
-  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = Loopback(0);
+  listenFd_ = testsock::Open();
+  testsock::SetOption(listenFd_, SOL_SOCKET, SO_REUSEADDR, 1);
+  sockaddr_in a = testsock::Loopback(0);
   ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   ::listen(listenFd_, 1024);
-  socklen_t len = sizeof a;
-  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  testsock::SetNonBlocking(listenFd_);
+  port_ = LocalPort(listenFd_);
   thread_ = std::thread([this] { Run(); });
 }
 
+// The server looks at its stop flag at least every 10 ms.
 TestServer::~TestServer() {
   stop_ = true;
-  std::uint64_t one = 1;
-  [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
   thread_.join();
-  ::close(listenFd_);
-  ::close(wakeFd_);
+  testsock::Close(listenFd_);
 }
 
 std::vector<std::string> TestServer::SinkResults() {
@@ -132,7 +87,7 @@ void TestServer::Run() {
       std::lock_guard lock(mutex_);
       sinkResults_.push_back(std::move(conns[fd].received));
     }
-    ::close(fd);
+    testsock::Close(fd);
     conns.erase(fd);
     --open_;
   };
@@ -140,16 +95,16 @@ void TestServer::Run() {
   auto budgetStart = std::chrono::steady_clock::now();
   std::size_t budgetUsed = 0;
   while (!stop_) {
-    std::vector<pollfd> fds{{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    std::vector<pollfd> fds{{static_cast<decltype(pollfd::fd)>(listenFd_), POLLIN, 0}};
     for (auto& [fd, c] : conns) {
       short events = 0;
       if (!c.peerEnded && c.out.size() - c.sent < (1 << 20)) events |= POLLIN;
       if (c.sent < c.out.size()) events |= POLLOUT;
-      fds.push_back({fd, events, 0});
+      fds.push_back({static_cast<decltype(pollfd::fd)>(fd), events, 0});
     }
-    ::poll(fds.data(), fds.size(), 10);
+    testsock::Poll(fds.data(), fds.size(), 10);
     if (fds[0].revents & POLLIN) {
-      for (int fd; (fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
+      for (int fd; (fd = testsock::Accept(listenFd_)) >= 0;) {
         conns[fd];
         ++open_;
       }
@@ -160,8 +115,8 @@ void TestServer::Run() {
       budgetStart = now;
       budgetUsed = 0;
     }
-    for (std::size_t i = 2; i < fds.size(); ++i) {
-      int fd = fds[i].fd;
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+      int fd = static_cast<int>(fds[i].fd);
       Conn& c = conns[fd];
       bool broken = false;
       if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -171,7 +126,7 @@ void TestServer::Run() {
           want = std::min(want, perTick);
           if (budgetUsed >= sinkRate_) want = 0;
         }
-        ssize_t n = want ? ::recv(fd, buffer, want, 0) : -2;
+        long n = want ? testsock::Receive(fd, buffer, want) : -2;
         if (n > 0) {
           budgetUsed += n;
           if (mode_ == kEcho) c.out.append(buffer, n);
@@ -185,14 +140,14 @@ void TestServer::Run() {
           }
         } else if (n == 0) {
           c.peerEnded = true;
-        } else if (n == -1 && errno != EAGAIN) {
+        } else if (n == -1 && !testsock::WouldBlock()) {
           broken = true;
         }
       }
       if (!broken && (fds[i].revents & POLLOUT) && c.sent < c.out.size()) {
-        ssize_t n = ::send(fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
+        long n = testsock::Send(fd, c.out.data() + c.sent, c.out.size() - c.sent);
         if (n > 0) c.sent += n;
-        if (n < 0 && errno != EAGAIN) broken = true;
+        if (n < 0 && !testsock::WouldBlock()) broken = true;
       }
       bool done = (mode_ == kSource && c.sourcing && c.sent == c.out.size()) ||
                   (mode_ != kSource && c.peerEnded && c.sent == c.out.size());
@@ -200,92 +155,6 @@ void TestServer::Run() {
     }
   }
   while (!conns.empty()) closeConn(conns.begin()->first);
-}
-
-// --- RelayProcess -----------------------------------------------------------
-
-RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) : port_(listenPort) {
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    if (maxDescriptors > 0) {
-      rlimit limit{static_cast<rlim_t>(maxDescriptors), static_cast<rlim_t>(maxDescriptors)};
-      setrlimit(RLIMIT_NOFILE, &limit);
-    }
-    std::string listen = std::to_string(listenPort), server = std::to_string(serverPort);
-    ::execl(VELOTRUNK_RELAY_PATH, "velotrunk-relay", listen.c_str(), "127.0.0.1", server.c_str(), nullptr);
-    ::_exit(127);
-  }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!IsListening(listenPort) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-}
-
-RelayProcess::~RelayProcess() { Stop(); }
-
-namespace {
-
-// Waits for the child (10 s at most, then kills it); its exit status, or -1.
-int Reap(pid_t pid) {
-  int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
-int RelayProcess::Stop(int signal) {
-  if (pid_ <= 0) return -1;
-  ::kill(pid_, signal);
-  int status = Reap(pid_);
-  pid_ = -1;
-  return status;
-}
-
-int RelayProcess::OpenSockets() const {
-  int n = 0;
-  std::string folder = "/proc/" + std::to_string(pid_) + "/fd/";
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    char target[64];
-    while (dirent* entry = ::readdir(dir)) {
-      ssize_t length = ::readlink((folder + entry->d_name).c_str(), target, sizeof target - 1);
-      n += length > 7 && std::string(target, 7) == "socket:";
-    }
-    ::closedir(dir);
-  }
-  return n;
-}
-
-RelayRun RunRelay(const std::vector<std::string>& arguments) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {-1, ""};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipeFds[1], 2);
-    std::vector<char*> argv{const_cast<char*>("velotrunk-relay")};
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(VELOTRUNK_RELAY_PATH, argv.data());
-    ::_exit(127);
-  }
-  ::close(pipeFds[1]);
-  std::string errors;
-  char buffer[4096];
-  pollfd p{pipeFds[0], POLLIN, 0};
-  while (::poll(&p, 1, 10000) > 0) {
-    ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    errors.append(buffer, n);
-  }
-  ::close(pipeFds[0]);
-  return {Reap(pid), errors};
 }
 
 bool WaitUntil(const std::function<bool()>& done) {
@@ -297,65 +166,35 @@ bool WaitUntil(const std::function<bool()>& done) {
   return true;
 }
 
-long RelayProcess::ResidentKiB() const {
-  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-  std::string key;
-  long value;
-  while (status >> key) {
-    if (key == "VmRSS:" && status >> value) return value;
-    status.ignore(1 << 16, '\n');
-  }
-  return -1;
-}
-
-double RelayProcess::CpuSeconds() const {
-  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i)
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  return ticks / sysconf(_SC_CLK_TCK);
-}
-
 // --- Clients ----------------------------------------------------------------
 
-namespace {
-
-void SetTimeouts(int fd) {
-  timeval timeout{20, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-}
-
-}  // namespace
-
 Listener::Listener() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Loopback(0);
+  fd_ = testsock::Open();
+  sockaddr_in a = testsock::Loopback(0);
   ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   ::listen(fd_, 1024);
   port_ = LocalPort(fd_);
 }
 
-Listener::~Listener() { ::close(fd_); }
+Listener::~Listener() { testsock::Close(fd_); }
 
 int Listener::Accept() {
-  pollfd p{fd_, POLLIN, 0};
-  if (::poll(&p, 1, 10000) <= 0) return -1;
-  int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd >= 0) SetTimeouts(fd);
+  pollfd p{static_cast<decltype(pollfd::fd)>(fd_), POLLIN, 0};
+  if (testsock::Poll(&p, 1, 10000) <= 0) return -1;
+  int fd = testsock::Accept(fd_);
+  if (fd < 0) return -1;
+  testsock::SetNonBlocking(fd, false);
+  testsock::SetTimeouts(fd, 20);
   return fd;
 }
 
 int Connect(int port, int receiveBuffer) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  SetTimeouts(fd);
-  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-  sockaddr_in a = Loopback(port);
+  int fd = testsock::Open();
+  testsock::SetTimeouts(fd, 20);
+  if (receiveBuffer > 0) testsock::SetOption(fd, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
+  sockaddr_in a = testsock::Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
+    testsock::Close(fd);
     return -1;
   }
   return fd;
@@ -364,7 +203,7 @@ int Connect(int port, int receiveBuffer) {
 bool SendAll(int fd, const std::string& data) {
   std::size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    long n = testsock::Send(fd, data.data() + done, data.size() - done);
     if (n <= 0) return false;
     done += n;
   }
@@ -374,20 +213,20 @@ bool SendAll(int fd, const std::string& data) {
 std::string ReceiveAll(int fd) {
   std::string out;
   char buffer[65536];
-  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) out.append(buffer, n);
+  for (long n; (n = testsock::Receive(fd, buffer, sizeof buffer)) > 0;) out.append(buffer, n);
   return out;
 }
 
 End ReceiveToEnd(int fd, std::string& into) {
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    long n = testsock::Receive(fd, buffer, sizeof buffer);
     if (n > 0) {
       into.append(buffer, n);
       continue;
     }
     if (n == 0) return End::kOrderly;
-    return errno == EAGAIN || errno == EWOULDBLOCK ? End::kTimeout : End::kError;
+    return testsock::TimedOut() ? End::kTimeout : End::kError;
   }
 }
 
@@ -395,7 +234,7 @@ std::string ReceiveExactly(int fd, std::size_t size) {
   std::string out(size, '\0');
   std::size_t done = 0;
   while (done < size) {
-    ssize_t n = ::recv(fd, &out[done], size - done, 0);
+    long n = testsock::Receive(fd, &out[done], size - done);
     if (n <= 0) break;
     done += n;
   }
@@ -417,28 +256,14 @@ int LocalPort(int fd) {
   return ntohs(a.sin_port);
 }
 
-void ShrinkSendBuffer(int fd, int bytes) { ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
+void ShrinkSendBuffer(int fd, int bytes) { testsock::SetOption(fd, SOL_SOCKET, SO_SNDBUF, bytes); }
 
-void GrowReceiveBuffer(int fd, int bytes) { ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
-
-std::uint32_t DataSegmentsSent(int fd) {
-  tcp_info info{};
-  socklen_t len = sizeof info;
-  ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len);
-  return info.tcpi_data_segs_out;
-}
-
-int MaxSegment(int fd) {
-  int mss = 0;
-  socklen_t len = sizeof mss;
-  ::getsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &len);
-  return mss;
-}
+void GrowReceiveBuffer(int fd, int bytes) { testsock::SetOption(fd, SOL_SOCKET, SO_RCVBUF, bytes); }
 
 void CloseWithReset(int fd) {
   linger reset{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-  ::close(fd);
+  testsock::SetOption(fd, SOL_SOCKET, SO_LINGER, reset);
+  testsock::Close(fd);
 }
 
 }  // namespace loopback

@@ -1,10 +1,10 @@
 // Loopback helpers for tests over real sockets: a test server with a few
 // behaviours, the headless relay as a child process, and blocking clients.
-// Everything binds to 127.0.0.1 only.
+// Everything binds to 127.0.0.1 only. They build on POSIX and on Windows;
+// sockets are ints (test_sockets.h).
 #pragma once
 
 #include <signal.h>
-#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -22,7 +22,8 @@ int FreePort();
 // Deterministic bytes: the same (seed, size) always gives the same text.
 std::string Pattern(std::uint64_t seed, std::size_t size);
 
-// Lets this process use as many descriptors as the hard limit allows.
+// Lets this process use as many descriptors as the hard limit allows (POSIX;
+// Windows has no such limit to raise).
 void RaiseDescriptorLimit();
 
 // A single-threaded poll server on 127.0.0.1.
@@ -50,7 +51,6 @@ class TestServer {
   std::size_t sinkRate_;
   int listenFd_ = -1;
   int port_ = 0;
-  int wakeFd_ = -1;
   std::atomic<int> open_{0};
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
@@ -58,23 +58,26 @@ class TestServer {
   std::thread thread_;
 };
 
-// velotrunk-relay started as a child process; SIGTERM and a wait at the end.
+// velotrunk-relay started as a child process, stopped and waited for at the
+// end: SIGTERM on POSIX, Ctrl+C on Windows.
 class RelayProcess {
  public:
-  // maxDescriptors > 0 lowers the child's descriptor limit (soft and hard).
+  // maxDescriptors > 0 lowers the child's descriptor limit (soft and hard;
+  // POSIX only).
   RelayProcess(int listenPort, int serverPort, long maxDescriptors = 0);
   ~RelayProcess();
-  pid_t pid() const { return pid_; }
   int port() const { return port_; }
-  long ResidentKiB() const;     // VmRSS
+  long ResidentKiB() const;     // resident memory: VmRSS, or the working set
   double CpuSeconds() const;    // user + system time so far
-  int OpenSockets() const;      // sockets among its descriptors
-  // Sends `signal` and waits (10 s at most, then SIGKILL); returns the exit
-  // status, or -1 when it did not exit by itself.
+  int OpenSockets() const;      // sockets among its descriptors (POSIX only)
+  // Sends `signal` (on Windows Ctrl+C, whatever the signal) and waits (10 s
+  // at most, then kills it); returns the exit status, or -1 when it did not
+  // exit by itself.
   int Stop(int signal = SIGTERM);
 
  private:
-  pid_t pid_ = -1;
+  long pid_ = -1;
+  void* process_ = nullptr;  // Windows: the process handle
   int port_;
 };
 
@@ -116,14 +119,14 @@ End ReceiveToEnd(int fd, std::string& into);
 std::string ReceiveExactly(int fd, std::size_t size);
 std::string SourceHeader(std::uint32_t seed, std::uint32_t size);
 
-// Plain descriptor helpers for tests that must not see the POSIX socket
+// Plain descriptor helpers for tests that must not see the system's socket
 // headers (their macros clash with the Winsock-shaped names).
 int LocalPort(int fd);
 void ShrinkSendBuffer(int fd, int bytes);
 void GrowReceiveBuffer(int fd, int bytes);
 void CloseWithReset(int fd);            // the peer sees a reset, not an end of stream
 // Segments with data the kernel has sent on a connection, and its largest
-// segment size now.
+// segment size now (Linux only).
 std::uint32_t DataSegmentsSent(int fd);
 int MaxSegment(int fd);
 

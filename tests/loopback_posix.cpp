@@ -1,0 +1,168 @@
+// The loopback helpers' POSIX parts: the relay as a forked child, the
+// descriptor limit, and what /proc and the kernel tell.
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "loopback.h"
+
+namespace loopback {
+namespace {
+
+bool IsListening(int port) {
+  std::ifstream tcp("/proc/net/tcp");
+  std::string line;
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  while (std::getline(tcp, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (state == "0A" && local.size() >= 5 && local.substr(local.size() - 5) == wanted) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void RaiseDescriptorLimit() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) : port_(listenPort) {
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    if (maxDescriptors > 0) {
+      rlimit limit{static_cast<rlim_t>(maxDescriptors), static_cast<rlim_t>(maxDescriptors)};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    std::string listen = std::to_string(listenPort), server = std::to_string(serverPort);
+    ::execl(VELOTRUNK_RELAY_PATH, "velotrunk-relay", listen.c_str(), "127.0.0.1", server.c_str(), nullptr);
+    ::_exit(127);
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!IsListening(listenPort) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+RelayProcess::~RelayProcess() { Stop(); }
+
+namespace {
+
+// Waits for the child (10 s at most, then kills it); its exit status, or -1.
+int Reap(pid_t pid) {
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int RelayProcess::Stop(int signal) {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, signal);
+  int status = Reap(pid_);
+  pid_ = -1;
+  return status;
+}
+
+int RelayProcess::OpenSockets() const {
+  int n = 0;
+  std::string folder = "/proc/" + std::to_string(pid_) + "/fd/";
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    char target[64];
+    while (dirent* entry = ::readdir(dir)) {
+      ssize_t length = ::readlink((folder + entry->d_name).c_str(), target, sizeof target - 1);
+      n += length > 7 && std::string(target, 7) == "socket:";
+    }
+    ::closedir(dir);
+  }
+  return n;
+}
+
+RelayRun RunRelay(const std::vector<std::string>& arguments) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {-1, ""};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[1], 2);
+    std::vector<char*> argv{const_cast<char*>("velotrunk-relay")};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VELOTRUNK_RELAY_PATH, argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  std::string errors;
+  char buffer[4096];
+  pollfd p{pipeFds[0], POLLIN, 0};
+  while (::poll(&p, 1, 10000) > 0) {
+    ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    errors.append(buffer, n);
+  }
+  ::close(pipeFds[0]);
+  return {Reap(pid), errors};
+}
+
+long RelayProcess::ResidentKiB() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string key;
+  long value;
+  while (status >> key) {
+    if (key == "VmRSS:" && status >> value) return value;
+    status.ignore(1 << 16, '\n');
+  }
+  return -1;
+}
+
+double RelayProcess::CpuSeconds() const {
+  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i == 14 || i == 15) ticks += std::stod(field);
+  return ticks / sysconf(_SC_CLK_TCK);
+}
+
+std::uint32_t DataSegmentsSent(int fd) {
+  tcp_info info{};
+  socklen_t len = sizeof info;
+  ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len);
+  return info.tcpi_data_segs_out;
+}
+
+int MaxSegment(int fd) {
+  int mss = 0;
+  socklen_t len = sizeof mss;
+  ::getsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &len);
+  return mss;
+}
+
+}  // namespace loopback
