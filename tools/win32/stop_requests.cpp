@@ -21,4 +21,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-void StopRelayOnRequest() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+// A program started in a process group of its own, or by one that ignores
+// Ctrl+C, ignores it too unless it asks for it back.
+void StopRelayOnRequest() {
+  ::SetConsoleCtrlHandler(nullptr, FALSE);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
