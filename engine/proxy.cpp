@@ -386,20 +386,21 @@ static void ClientEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
   CloseIfDone(clientSocket, E);
 }
 
-// Reads the client until it has nothing more, its end, or the queue toward
-// the server is full. Records are never erased and map nodes never move, so
-// the record is looked up once for all passes. The loop runs once per chunk;
+// Reads the client until it has nothing more, its end, the queue toward the
+// server is full, or the event has read its share. Records are never erased
+// and map nodes never move, so the record is looked up once for all passes. The loop runs once per chunk;
 // `flatten` inlines what it calls (the socket layer too, in optimised builds).
 [[gnu::flatten]] static void OnClientRead(std::int32_t clientSocket) {
   SOCKET client = static_cast<SOCKET>(clientSocket);
   CLIENT_DATA& E = ClientTable.at(clientSocket);
-  for (;;) {
+  for (int reads = 0;; ++reads) {
     E.clientReadPaused = false;
     if (!FlushToServer(clientSocket, E)) return;
     if (QueueFull(E.toServer)) {
       E.clientReadPaused = true;  // OnServerWrite reads on once the queue drains
       return;
     }
+    if (reads == MAX_READS_PER_EVENT) return;  // the FD_READ that recv re-enabled reads on
     char buffer[CHUNK_SIZE];
     int count = recv(client, buffer, CHUNK_SIZE, 0);
     if (count == 0) return ClientEnded(clientSocket, E);
@@ -452,13 +453,14 @@ static void ServerEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
 [[gnu::flatten]] static void OnServerRead(std::int32_t clientSocket) {
   SOCKET client = static_cast<SOCKET>(clientSocket);
   CLIENT_DATA& E = ClientTable.at(clientSocket);
-  for (;;) {
+  for (int reads = 0;; ++reads) {
     E.serverReadPaused = false;
     if (!FlushToClient(clientSocket, E)) return;
     if (QueueFull(E.toClient)) {
       E.serverReadPaused = true;  // OnClientWrite reads on once the queue drains
       return;
     }
+    if (reads == MAX_READS_PER_EVENT) return;
     char buffer[CHUNK_SIZE];
     int count = recv(E.serverSocket, buffer, 90, 0);
     if (count == 0) return ServerEnded(clientSocket, E);
@@ -633,8 +635,8 @@ bool RegisterEngineClass(void* instance) {
   WNDCLASSA wc{};
   wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   wc.lpfnWndProc = EngineWindowProc;
-  wc.hInstance = instance;
-  wc.hbrBackground = reinterpret_cast<void*>(static_cast<std::intptr_t>(COLOR_WINDOW + 1));
+  wc.hInstance = static_cast<HINSTANCE>(instance);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<std::intptr_t>(COLOR_WINDOW + 1));
   wc.lpszClassName = kEngineClass;
   return RegisterClassA(&wc) != 0;
 }
@@ -708,7 +710,7 @@ DWORD RunEngine(void* parameter) {
   WSADATA data;
   if (WSAStartup(0x0101, &data) != 0) MessageBoxA(nullptr, "WSAStartup error !", "NET ERROR!!!", MB_OK);
   if (!RegisterEngineClass(parameter)) return RELAY_START_FAILED;
-  HWND window = CreateWindowExA(0, kEngineClass, nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr,
+  HWND window = CreateWindowExA(0, kEngineClass, nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, HWND_MESSAGE,
                                 nullptr, GetModuleHandleA(nullptr), nullptr);
   PublishEngineWindow(window);
   ShowWindow(EngineWindow, SW_HIDE);

@@ -53,6 +53,13 @@ struct CLIENT_DATA {
 // A queue holding this many chunks stops the reading of the socket that fills it.
 constexpr std::size_t MAX_QUEUED_CHUNKS = 64;
 
+// One read event reads at most this many chunks. The rest waits for the
+// FD_READ that the last recv re-enabled, behind the events that came
+// meanwhile: a peer that sends faster than the engine relays would otherwise
+// keep one event going, and every other connection (and the answer of its
+// own) waiting, for as long as it sends.
+constexpr int MAX_READS_PER_EVENT = 640;
+
 extern std::map<std::int32_t, CLIENT_DATA> ClientTable;
 
 // The three settings, written by the start command before RelayThread starts.

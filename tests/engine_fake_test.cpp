@@ -379,6 +379,26 @@ TEST_F(EngineTest, AFullQueuePausesReadingUntilTheOtherSideDrains) {
   EXPECT_EQ(Sock(kClient).sent, down);
 }
 
+// A peer with more waiting than one event's share: the event stops there
+// and the next FD_READ reads on, so that a peer that sends faster than the
+// engine relays cannot keep one event going while other events wait.
+TEST_F(EngineTest, OneReadEventReadsAtMostItsShareInEitherDirection) {
+  SOCKET server = AcceptAndConnect(kClient);
+  std::string up = Bytes(100 * (MAX_READS_PER_EVENT + 10), 13);
+  Sock(kClient).inbound = up;
+  ClientEvent(kClient, FD_READ);
+  EXPECT_EQ(Sock(server).sent.size(), 100u * MAX_READS_PER_EVENT);
+  ClientEvent(kClient, FD_READ);
+  EXPECT_EQ(Sock(server).sent, up);
+
+  std::string down = Bytes(90 * (MAX_READS_PER_EVENT + 10), 14);
+  Sock(server).inbound = down;
+  ServerEvent(server, FD_READ);
+  EXPECT_EQ(Sock(kClient).sent.size(), 90u * MAX_READS_PER_EVENT);
+  ServerEvent(server, FD_READ);
+  EXPECT_EQ(Sock(kClient).sent, down);
+}
+
 TEST_F(EngineTest, ClosedValuesAreNeverUsedAgainWhenTheyComeBack) {
   // Connection A: its client resets while the server sends, so the engine
   // closes both of A's sockets.
@@ -542,6 +562,7 @@ TEST_F(EngineThreadTest, AnExceptionGivesOneNoticeAndTheNextEventIsHandled) {
   PostMessageA(EngineWindow, WM_CLIENT_SOCKET, kClient, FD_READ);
   EXPECT_TRUE(waitForReads(2)) << "the next event is handled";
 
+#ifndef _WIN32  // on Windows the system fetches messages, with no work of ours
   // A failure in the socket layer's own work between two messages is told
   // the same way, and the loop goes on.
   fake::fetchThrows = 1;
@@ -550,6 +571,7 @@ TEST_F(EngineThreadTest, AnExceptionGivesOneNoticeAndTheNextEventIsHandled) {
   EXPECT_EQ(Boxes()[1].caption, "Unexpected error!");
   PostMessageA(EngineWindow, WM_CLIENT_SOCKET, kClient, FD_READ);
   EXPECT_TRUE(waitForReads(4));
+#endif
 }
 
 }  // namespace

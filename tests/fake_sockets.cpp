@@ -163,6 +163,7 @@ int closesocket(SOCKET s) {
 }
 
 int WSAAsyncSelect(SOCKET s, HWND, UINT message, long events) {
+#ifndef _WIN32  // Windows' message fetch runs none of our code
   thread_local bool hooked = false;
   if (!hooked) {
     hooked = true;
@@ -171,6 +172,7 @@ int WSAAsyncSelect(SOCKET s, HWND, UINT message, long events) {
       return -1;
     });
   }
+#endif
   fake::Socket* sock = Find(s, "WSAAsyncSelect");
   if (!sock) return Fail(WSAENOTSOCK);
   sock->events = events;
