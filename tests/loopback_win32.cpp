@@ -37,6 +37,19 @@ std::string RelayPath() {
   return folder + VELOTRUNK_RELAY_PATH;
 }
 
+// The relays started here end with this program, even when it ends without
+// stopping them (a failed assertion that aborts it).
+HANDLE RelayJob() {
+  static HANDLE job = [] {
+    HANDLE j = ::CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(j, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return j;
+  }();
+  return job;
+}
+
 // Ctrl+C reaches the processes of a console. A program that Wine starts
 // without a terminal has no usable one, so this one takes a console of its
 // own when it has no window of one, for its children to share; it ignores
@@ -86,9 +99,12 @@ bool StartRelay(const std::vector<std::string>& arguments, HANDLE errors, PROCES
     startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = errors;
   }
-  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, errors != nullptr, CREATE_NEW_PROCESS_GROUP,
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, errors != nullptr,
+                        CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED,
                         nullptr, nullptr, &startup, &info))
     return false;
+  ::AssignProcessToJobObject(RelayJob(), info.hProcess);
+  ::ResumeThread(info.hThread);
   ::CloseHandle(info.hThread);
   return true;
 }
@@ -129,6 +145,8 @@ RelayRun RunRelay(const std::vector<std::string>& arguments) {
     }
   }
   ::CloseHandle(readEnd);
+  // Lines end in CRLF in a Windows program's text output.
+  for (std::size_t at; (at = errors.find("\r\n")) != std::string::npos;) errors.erase(at, 1);
   return {started ? Reap(info.hProcess) : -1, errors};
 }
 

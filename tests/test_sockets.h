@@ -24,9 +24,11 @@ namespace testsock {
 
 #ifdef _WIN32
 constexpr int kShutdownSend = SD_SEND;
+constexpr int kShutdownBoth = SD_BOTH;
 constexpr int kSendFlags = 0;
 #else
 constexpr int kShutdownSend = SHUT_WR;
+constexpr int kShutdownBoth = SHUT_RDWR;
 constexpr int kSendFlags = MSG_NOSIGNAL;  // a vanished peer is an error, not a signal
 #endif
 

@@ -171,6 +171,37 @@ TEST_F(WinsockTest, AnAcceptedSocketInheritsTheListenersRegistration) {
   EXPECT_EQ(c, 'x');
 }
 
+// The engine reads a share of what waits per FD_READ and relies on the
+// next one for the rest: a recv that leaves bytes unread brings FD_READ
+// again, for an accepted socket and for a connected one alike.
+TEST_F(WinsockTest, ARecvThatLeavesBytesUnreadBringsFdReadAgain) {
+  SOCKET listener = Listener();
+  ASSERT_EQ(WSAAsyncSelect(listener, window, kSocketMessage, FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE), 0);
+  // Registered before its connect, as the engine's server sockets are.
+  SOCKET connected = Own(socket(AF_INET, SOCK_STREAM, 0));
+  ASSERT_EQ(WSAAsyncSelect(connected, window, kSocketMessage, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), 0);
+  sockaddr_in address = Loopback(PortOf(listener));
+  connect(connected, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ASSERT_TRUE(PumpUntil(listener, FD_ACCEPT));
+  SOCKET accepted = Own(accept(listener, nullptr, nullptr));
+  ASSERT_TRUE(PumpUntil(connected, FD_WRITE));
+  ASSERT_TRUE(PumpUntil(accepted, FD_WRITE));
+  for (auto [reader, writer] : {std::pair{accepted, connected}, std::pair{connected, accepted}}) {
+    auto reads = [&, reader = reader] {
+      int n = 0;
+      for (const Event& e : events) n += e.socket == reader && e.event == FD_READ;
+      return n;
+    };
+    ASSERT_EQ(send(writer, "0123456789", 10, 0), 10);
+    for (int i = 1; i <= 5; ++i) {
+      SCOPED_TRACE(i);
+      ASSERT_TRUE(Pump([&] { return reads() == i; }));
+      char two[2];
+      ASSERT_EQ(recv(reader, two, 2, 0), 2);
+    }
+  }
+}
+
 TEST_F(WinsockTest, NewAndAcceptedSocketsSendWithoutDelay) {
   SOCKET listener = Listener();
   SOCKET client = Client(PortOf(listener));

@@ -30,6 +30,7 @@ using ::in_addr;
 using ::sockaddr;
 using ::sockaddr_in;
 using ::WSADATA;
+using ::linger;
 
 using ::WSAStartup;
 using ::WSACleanup;
@@ -40,6 +41,7 @@ using ::connect;
 using ::recv;
 using ::send;
 using ::shutdown;
+using ::setsockopt;
 using ::closesocket;
 using ::WSAAsyncSelect;
 using ::inet_addr;
@@ -56,7 +58,8 @@ SOCKET accept(SOCKET s, sockaddr* address, int* addressLength);
 
 #define VELOTRUNK_SOCKETS_CONSTANTS(X)                                                            \
   X(SOCKET, INVALID_SOCKET) X(int, SOCKET_ERROR) X(int, AF_INET) X(int, SOCK_STREAM)              \
-  X(u_long, INADDR_ANY) X(u_long, INADDR_NONE) X(int, SD_RECEIVE) X(int, SD_SEND) X(int, SD_BOTH) \
+  X(u_long, INADDR_ANY) X(u_long, INADDR_NONE) X(int, SOL_SOCKET) X(int, SO_LINGER)               \
+  X(int, SD_RECEIVE) X(int, SD_SEND) X(int, SD_BOTH)                                              \
   X(long, FD_READ) X(long, FD_WRITE) X(long, FD_OOB) X(long, FD_ACCEPT) X(long, FD_CONNECT)       \
   X(long, FD_CLOSE)
 
@@ -70,6 +73,8 @@ VELOTRUNK_SOCKETS_CONSTANTS(VELOTRUNK_TAKE_CONSTANT)
 #undef SOCK_STREAM
 #undef INADDR_ANY
 #undef INADDR_NONE
+#undef SOL_SOCKET
+#undef SO_LINGER
 #undef SD_RECEIVE
 #undef SD_SEND
 #undef SD_BOTH

@@ -48,7 +48,7 @@ using u_long = unsigned long;
   X(UINT, MB_SYSTEMMODAL) X(int, IDOK)                                                               \
   X(int, WSAEINTR) X(int, WSAEBADF) X(int, WSAEACCES) X(int, WSAEFAULT) X(int, WSAEINVAL)            \
   X(int, WSAEMFILE) X(int, WSAEWOULDBLOCK) X(int, WSAEINPROGRESS) X(int, WSAEALREADY)                \
-  X(int, WSAENOTSOCK) X(int, WSAEMSGSIZE) X(int, WSAEOPNOTSUPP) X(int, WSAEAFNOSUPPORT)              \
+  X(int, WSAENOTSOCK) X(int, WSAEMSGSIZE) X(int, WSAENOPROTOOPT) X(int, WSAEOPNOTSUPP) X(int, WSAEAFNOSUPPORT)              \
   X(int, WSAEADDRINUSE) X(int, WSAEADDRNOTAVAIL) X(int, WSAENETDOWN) X(int, WSAENETUNREACH)          \
   X(int, WSAECONNABORTED) X(int, WSAECONNRESET) X(int, WSAENOBUFS) X(int, WSAEISCONN)                \
   X(int, WSAENOTCONN) X(int, WSAESHUTDOWN) X(int, WSAETIMEDOUT) X(int, WSAECONNREFUSED)              \
@@ -81,6 +81,7 @@ VELOTRUNK_WINTYPES_CONSTANTS(VELOTRUNK_TAKE_CONSTANT)
 #undef WSAEALREADY
 #undef WSAENOTSOCK
 #undef WSAEMSGSIZE
+#undef WSAENOPROTOOPT
 #undef WSAEOPNOTSUPP
 #undef WSAEAFNOSUPPORT
 #undef WSAEADDRINUSE
