@@ -94,6 +94,19 @@ class WinsockTest : public ::testing::Test {
     return s;
   }
 
+  // A blocking client, and the socket its listener (registered for the
+  // engine's client events) accepted for it.
+  struct Pair {
+    SOCKET client, accepted;
+  };
+  Pair AcceptedPair() {
+    SOCKET listener = Listener();
+    EXPECT_EQ(WSAAsyncSelect(listener, window, kSocketMessage, FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE), 0);
+    SOCKET client = Client(PortOf(listener));
+    EXPECT_TRUE(PumpUntil(listener, FD_ACCEPT));
+    return {client, Own(accept(listener, nullptr, nullptr))};
+  }
+
   // Dispatches messages until `done` holds; false after ten seconds.
   static bool Pump(const std::function<bool()>& done) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -157,11 +170,7 @@ TEST_F(WinsockTest, ARefusedConnectReportsFdConnectWithTheError) {
 // The scripted layer hands the engine accepted sockets that report on the
 // listener's message, FD_WRITE first.
 TEST_F(WinsockTest, AnAcceptedSocketInheritsTheListenersRegistration) {
-  SOCKET listener = Listener();
-  ASSERT_EQ(WSAAsyncSelect(listener, window, kSocketMessage, FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE), 0);
-  SOCKET client = Client(PortOf(listener));
-  ASSERT_TRUE(PumpUntil(listener, FD_ACCEPT));
-  SOCKET accepted = Own(accept(listener, nullptr, nullptr));
+  auto [client, accepted] = AcceptedPair();
   ASSERT_NE(accepted, INVALID_SOCKET);
   ASSERT_TRUE(PumpUntil(accepted, FD_WRITE));
   ASSERT_EQ(send(client, "x", 1, 0), 1);
@@ -219,11 +228,7 @@ TEST_F(WinsockTest, NewAndAcceptedSocketsSendWithoutDelay) {
 // stream, as for an orderly close; either way a send fails with an error
 // other than would-block, which is what ends such a connection in the engine.
 TEST_F(WinsockTest, AResetPeerGivesFdCloseWithResetOrNoErrorAndRefusesSends) {
-  SOCKET listener = Listener();
-  ASSERT_EQ(WSAAsyncSelect(listener, window, kSocketMessage, FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE), 0);
-  SOCKET client = Client(PortOf(listener));
-  ASSERT_TRUE(PumpUntil(listener, FD_ACCEPT));
-  SOCKET accepted = Own(accept(listener, nullptr, nullptr));
+  auto [client, accepted] = AcceptedPair();
   linger reset{1, 0};
   ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
   closesocket(client);
