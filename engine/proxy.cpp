@@ -351,13 +351,17 @@ static void OnAccept() {
 }
 
 static void OnClientRead(std::int32_t clientSocket);
+static void OnServerWrite(std::int32_t clientSocket);
 
+// What waits for the server is sent at once: the FD_WRITE that follows a
+// connect may also come before FD_CONNECT (Wine posts them so), and would
+// then have found the connection not yet up.
 static void OnConnect(std::int32_t clientSocket, int error) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
   if (E.connected) return;  // the outcome is known already
   E.connected = true;
   DiscardQueue(E.toClient);
-  if (error == 0) return;  // FD_WRITE follows and sends what waits
+  if (error == 0) return OnServerWrite(clientSocket);
   LoseServerSide(clientSocket, E);
   if (E.clientOpen && E.clientReadPaused) OnClientRead(clientSocket);
 }
@@ -379,6 +383,12 @@ static bool FlushToServer(std::int32_t clientSocket, CLIENT_DATA& E) {
   return true;
 }
 
+// An event that has read its share asks for the rest behind the events that
+// came meanwhile. Not every Winsock posts FD_READ again for bytes that were
+// already waiting when recv re-enabled it (Wine posts only when more
+// arrive), so the engine asks itself; a second FD_READ reads nothing.
+static void ReadOnLater(UINT message, SOCKET s) { PostMessageA(EngineWindow, message, s, FD_READ); }
+
 // The client has ended its stream in order.
 static void ClientEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
   E.clientEnded = true;
@@ -388,8 +398,9 @@ static void ClientEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
 
 // Reads the client until it has nothing more, its end, the queue toward the
 // server is full, or the event has read its share. Records are never erased
-// and map nodes never move, so the record is looked up once for all passes. The loop runs once per chunk;
-// `flatten` inlines what it calls (the socket layer too, in optimised builds).
+// and map nodes never move, so the record is looked up once for all passes.
+// The loop runs once per chunk; `flatten` inlines what it calls (the socket
+// layer too, in optimised builds).
 [[gnu::flatten]] static void OnClientRead(std::int32_t clientSocket) {
   SOCKET client = static_cast<SOCKET>(clientSocket);
   CLIENT_DATA& E = ClientTable.at(clientSocket);
@@ -400,7 +411,7 @@ static void ClientEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
       E.clientReadPaused = true;  // OnServerWrite reads on once the queue drains
       return;
     }
-    if (reads == MAX_READS_PER_EVENT) return;  // the FD_READ that recv re-enabled reads on
+    if (reads == MAX_READS_PER_EVENT) return ReadOnLater(WM_CLIENT_SOCKET, client);
     char buffer[CHUNK_SIZE];
     int count = recv(client, buffer, CHUNK_SIZE, 0);
     if (count == 0) return ClientEnded(clientSocket, E);
@@ -460,7 +471,7 @@ static void ServerEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
       E.serverReadPaused = true;  // OnClientWrite reads on once the queue drains
       return;
     }
-    if (reads == MAX_READS_PER_EVENT) return;
+    if (reads == MAX_READS_PER_EVENT) return ReadOnLater(WM_SERVER_SOCKET, E.serverSocket);
     char buffer[CHUNK_SIZE];
     int count = recv(E.serverSocket, buffer, 90, 0);
     if (count == 0) return ServerEnded(clientSocket, E);

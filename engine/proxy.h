@@ -53,12 +53,13 @@ struct CLIENT_DATA {
 // A queue holding this many chunks stops the reading of the socket that fills it.
 constexpr std::size_t MAX_QUEUED_CHUNKS = 64;
 
-// One read event reads at most this many chunks. The rest waits for the
-// FD_READ that the last recv re-enabled, behind the events that came
-// meanwhile: a peer that sends faster than the engine relays would otherwise
-// keep one event going, and every other connection (and the answer of its
-// own) waiting, for as long as it sends.
-constexpr int MAX_READS_PER_EVENT = 640;
+// One read event reads at most this many chunks (about 200 KB). The rest is
+// read by a later FD_READ, behind the events that came meanwhile: a peer that
+// sends faster than the engine relays would otherwise keep one event going,
+// and every other connection (and the answer of its own) waiting, for as
+// long as it sends. The Linux socket layer ends a busy read sooner, at its
+// own read budget.
+constexpr int MAX_READS_PER_EVENT = 2048;
 
 extern std::map<std::int32_t, CLIENT_DATA> ClientTable;
 

@@ -357,6 +357,19 @@ TEST_F(EngineTest, ClientCloseWhileConnectingWaitsForTheConnect) {
   EXPECT_FALSE(Sock(other).open);
 }
 
+// Wine posts the FD_WRITE of a finished connect before its FD_CONNECT.
+TEST_F(EngineTest, WhatWaitsForTheServerGoesAtTheConnectWhicheverEventComesFirst) {
+  SOCKET server = Accept(kClient);
+  Sock(kClient).inbound = "request";
+  Sock(kClient).peerClosed = true;
+  ClientEvent(kClient, FD_READ);
+  ServerEvent(server, FD_WRITE);
+  EXPECT_EQ(Sock(server).sent, "");
+  ServerEvent(server, FD_CONNECT);
+  EXPECT_EQ(Sock(server).sent, "request");
+  EXPECT_EQ(Sock(server).shutdowns, (std::vector<int>{SD_SEND}));
+}
+
 TEST_F(EngineTest, AFullQueuePausesReadingUntilTheOtherSideDrains) {
   SOCKET server = AcceptAndConnect(kClient);
   std::string up = Bytes(100 * 200, 9);
@@ -382,21 +395,27 @@ TEST_F(EngineTest, AFullQueuePausesReadingUntilTheOtherSideDrains) {
 // A peer with more waiting than one event's share: the event stops there
 // and the next FD_READ reads on, so that a peer that sends faster than the
 // engine relays cannot keep one event going while other events wait.
-TEST_F(EngineTest, OneReadEventReadsAtMostItsShareInEitherDirection) {
+TEST_F(EngineTest, OneReadEventReadsAtMostItsShareAndAsksForTheRest) {
   SOCKET server = AcceptAndConnect(kClient);
-  std::string up = Bytes(100 * (MAX_READS_PER_EVENT + 10), 13);
-  Sock(kClient).inbound = up;
-  ClientEvent(kClient, FD_READ);
-  EXPECT_EQ(Sock(server).sent.size(), 100u * MAX_READS_PER_EVENT);
-  ClientEvent(kClient, FD_READ);
-  EXPECT_EQ(Sock(server).sent, up);
-
-  std::string down = Bytes(90 * (MAX_READS_PER_EVENT + 10), 14);
-  Sock(server).inbound = down;
-  ServerEvent(server, FD_READ);
-  EXPECT_EQ(Sock(kClient).sent.size(), 90u * MAX_READS_PER_EVENT);
-  ServerEvent(server, FD_READ);
-  EXPECT_EQ(Sock(kClient).sent, down);
+  struct Direction {
+    SOCKET from, to;
+    UINT message;
+    std::size_t chunk;
+  };
+  for (Direction d : {Direction{kClient, server, WM_CLIENT_SOCKET, 100}, Direction{server, kClient, WM_SERVER_SOCKET, 90}}) {
+    std::string bytes = Bytes(d.chunk * (MAX_READS_PER_EVENT + 10), static_cast<unsigned>(d.chunk));
+    Sock(d.from).inbound = bytes;
+    EngineWindowProc(nullptr, d.message, d.from, FD_READ);
+    EXPECT_EQ(Sock(d.to).sent.size(), d.chunk * MAX_READS_PER_EVENT);
+    // The rest is asked for with an FD_READ of the engine's own.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, d.message);
+    EXPECT_EQ(msg.wParam, d.from);
+    EXPECT_EQ(WSAGETSELECTEVENT(msg.lParam), FD_READ);
+    EngineWindowProc(nullptr, msg.message, msg.wParam, msg.lParam);
+    EXPECT_EQ(Sock(d.to).sent, bytes);
+  }
 }
 
 TEST_F(EngineTest, ClosedValuesAreNeverUsedAgainWhenTheyComeBack) {

@@ -20,10 +20,7 @@ using namespace loopback;
 namespace {
 
 // Wine relays far more slowly than Linux (each chunk costs calls into its
-// server), and a connection that streams both ways at once stalls there
-// once more than the socket buffers hold is in flight (the server socket's
-// FD_READ stops coming while the client keeps sending). The Windows build
-// runs the same cases on data that stays below that.
+// server): the Windows build runs the same cases on less data.
 #ifdef _WIN32
 constexpr std::uint32_t kDataDivisor = 256;
 #else
@@ -291,7 +288,7 @@ TEST_F(RelayTest, APortInUseGivesBothNoticesAndEndsWithStatusOne) {
   EXPECT_EQ(run.errors, "BIND TCP ERROR!!!: This port in use!\nERROR!!!: listen error!\n");
 }
 
-#ifndef _WIN32  // a stream both ways at full speed stalls under Wine (above)
+#ifndef _WIN32  // stop signals; on Windows every Stop() checks Ctrl+C
 // Two connections stream through the relay both ways as fast as they can
 // while it is told to stop.
 TEST_F(RelayTest, AStopSignalEndsTheRelayWithinASecondUnderFullLoad) {
