@@ -351,17 +351,13 @@ static void OnAccept() {
 }
 
 static void OnClientRead(std::int32_t clientSocket);
-static void OnServerWrite(std::int32_t clientSocket);
 
-// What waits for the server is sent at once: the FD_WRITE that follows a
-// connect may also come before FD_CONNECT (Wine posts them so), and would
-// then have found the connection not yet up.
 static void OnConnect(std::int32_t clientSocket, int error) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
   if (E.connected) return;  // the outcome is known already
   E.connected = true;
   DiscardQueue(E.toClient);
-  if (error == 0) return OnServerWrite(clientSocket);
+  if (error == 0) return;  // FD_WRITE follows and sends what waits
   LoseServerSide(clientSocket, E);
   if (E.clientOpen && E.clientReadPaused) OnClientRead(clientSocket);
 }

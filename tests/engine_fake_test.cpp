@@ -357,19 +357,6 @@ TEST_F(EngineTest, ClientCloseWhileConnectingWaitsForTheConnect) {
   EXPECT_FALSE(Sock(other).open);
 }
 
-// Wine posts the FD_WRITE of a finished connect before its FD_CONNECT.
-TEST_F(EngineTest, WhatWaitsForTheServerGoesAtTheConnectWhicheverEventComesFirst) {
-  SOCKET server = Accept(kClient);
-  Sock(kClient).inbound = "request";
-  Sock(kClient).peerClosed = true;
-  ClientEvent(kClient, FD_READ);
-  ServerEvent(server, FD_WRITE);
-  EXPECT_EQ(Sock(server).sent, "");
-  ServerEvent(server, FD_CONNECT);
-  EXPECT_EQ(Sock(server).sent, "request");
-  EXPECT_EQ(Sock(server).shutdowns, (std::vector<int>{SD_SEND}));
-}
-
 TEST_F(EngineTest, AFullQueuePausesReadingUntilTheOtherSideDrains) {
   SOCKET server = AcceptAndConnect(kClient);
   std::string up = Bytes(100 * 200, 9);
