@@ -379,10 +379,10 @@ static bool FlushToServer(std::int32_t clientSocket, CLIENT_DATA& E) {
   return true;
 }
 
-// An event that has read its share asks for the rest behind the events that
-// came meanwhile. Not every Winsock posts FD_READ again for bytes that were
-// already waiting when recv re-enabled it (Wine posts only when more
-// arrive), so the engine asks itself; a second FD_READ reads nothing.
+// An event that has read its share asks for the rest itself, behind the
+// events that came meanwhile, rather than count on the socket layer to post
+// FD_READ again for bytes that were already waiting; should it post one too,
+// the second FD_READ reads nothing.
 static void ReadOnLater(UINT message, SOCKET s) { PostMessageA(EngineWindow, message, s, FD_READ); }
 
 // The client has ended its stream in order.
@@ -407,6 +407,7 @@ static void ClientEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
       E.clientReadPaused = true;  // OnServerWrite reads on once the queue drains
       return;
     }
+    if (E.clientEnded) return;  // a recv past the end would only bring another FD_READ
     if (reads == MAX_READS_PER_EVENT) return ReadOnLater(WM_CLIENT_SOCKET, client);
     char buffer[CHUNK_SIZE];
     int count = recv(client, buffer, CHUNK_SIZE, 0);
@@ -467,6 +468,7 @@ static void ServerEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
       E.serverReadPaused = true;  // OnClientWrite reads on once the queue drains
       return;
     }
+    if (E.serverEnded) return;  // a recv past the end would only bring another FD_READ
     if (reads == MAX_READS_PER_EVENT) return ReadOnLater(WM_SERVER_SOCKET, E.serverSocket);
     char buffer[CHUNK_SIZE];
     int count = recv(E.serverSocket, buffer, 90, 0);

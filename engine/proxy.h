@@ -53,13 +53,12 @@ struct CLIENT_DATA {
 // A queue holding this many chunks stops the reading of the socket that fills it.
 constexpr std::size_t MAX_QUEUED_CHUNKS = 64;
 
-// One read event reads at most this many chunks (about 200 KB). The rest is
-// read by a later FD_READ, behind the events that came meanwhile: a peer that
-// sends faster than the engine relays would otherwise keep one event going,
-// and every other connection (and the answer of its own) waiting, for as
-// long as it sends. The Linux socket layer ends a busy read sooner, at its
-// own read budget.
-constexpr int MAX_READS_PER_EVENT = 2048;
+// One read event reads at most this many chunks, as many as the socket layer
+// advises. The rest is read by a later FD_READ, behind the events that came
+// meanwhile: a peer that sends faster than the engine relays would otherwise
+// keep one event going, and every other connection (and the answer of its
+// own) waiting, for as long as it sends.
+constexpr int MAX_READS_PER_EVENT = win::READS_PER_EVENT;
 
 extern std::map<std::int32_t, CLIENT_DATA> ClientTable;
 

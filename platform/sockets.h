@@ -42,6 +42,11 @@ using SOCKET = std::uint32_t;
 constexpr SOCKET INVALID_SOCKET = ~SOCKET(0);
 constexpr int SOCKET_ERROR = -1;
 
+// The most recv calls one read event of a caller should make before it lets
+// the other events through. This layer ends a busy read at its own budget
+// well before that, so the figure only bounds a read in the worst case.
+constexpr int READS_PER_EVENT = 2048;
+
 struct in_addr {
   u_long s_addr;
 };

@@ -357,6 +357,26 @@ TEST_F(EngineTest, ClientCloseWhileConnectingWaitsForTheConnect) {
   EXPECT_FALSE(Sock(other).open);
 }
 
+// Wine posts FD_READ again after every recv that finds the end of stream:
+// reading past it would keep a half-closed connection busy for as long as it
+// lasts.
+TEST_F(EngineTest, EachSidesEndOfStreamIsReadOnce) {
+  for (bool clientSide : {true, false}) {
+    SCOPED_TRACE(clientSide ? "client" : "server");
+    SOCKET client = clientSide ? kClient : kClient + 100;
+    SOCKET server = AcceptAndConnect(client);
+    SOCKET ending = clientSide ? client : server;
+    auto event = [&](long e) { clientSide ? ClientEvent(ending, e) : ServerEvent(ending, e); };
+    Sock(ending).inbound = "last";
+    Sock(ending).peerClosed = true;
+    event(FD_READ);
+    event(FD_READ);
+    event(FD_CLOSE);
+    EXPECT_EQ(Sock(ending).recvResults, (std::vector<int>{4, 0}));
+    EXPECT_TRUE(Record(client).clientOpen) << "the other direction is still open";
+  }
+}
+
 TEST_F(EngineTest, AFullQueuePausesReadingUntilTheOtherSideDrains) {
   SOCKET server = AcceptAndConnect(kClient);
   std::string up = Bytes(100 * 200, 9);

@@ -25,6 +25,12 @@
 
 namespace win {
 
+// The most recv calls one read event of the engine makes before it lets the
+// other events through. Each recv, and the send that follows it, is a call
+// into the system; under Wine a round trip to its server (0.1-0.3 ms), so
+// 2048 of them kept every other connection waiting for a second or more.
+constexpr int READS_PER_EVENT = 64;
+
 using ::SOCKET;
 using ::in_addr;
 using ::sockaddr;

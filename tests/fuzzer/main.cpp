@@ -1,5 +1,5 @@
 // scenario_fuzzer [--seed N] [--count N] [--first N] [--concurrency N] [--deadline SECONDS]
-//                 [--pause-scale N] [--list]
+//                 [--pause-scale N] [--size-divisor N] [--resets-may-end-cleanly] [--list]
 //
 // Plays randomised client/server scenarios over loopback, each both straight
 // to the server and through the relay engine running in this process, and
@@ -10,7 +10,11 @@
 // notice. Exits 0 when nothing was found, 1 otherwise, 2 for bad arguments.
 // --pause-scale multiplies the pauses in reading (0.1-1.5 s), so that a long
 // run can hold a side paused past the relay's time limits; raise --deadline
-// with it. --list prints the scenarios instead of running them.
+// with it. --size-divisor divides every write (and where a reader pauses),
+// for a relay that is slow where it runs (under Wine each chunk costs calls
+// into its server). --resets-may-end-cleanly accepts an orderly end where
+// the other end reset, as Wine reports every reset. --list prints the
+// scenarios instead of running them.
 
 #include <chrono>
 #include <cstdio>
@@ -37,20 +41,27 @@ struct Arguments {
   int count = 100;
   int first = 0;
   int pauseScale = 1;
+  std::size_t sizeDivisor = 1;
   bool list = false;
   Options options;
 };
 
 bool Parse(int argc, char** argv, Arguments& a) {
-  if (argc > 1 && std::strcmp(argv[argc - 1], "--list") == 0) {
-    a.list = true;
-    --argc;
-  }
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
+    if (name == "--list") {
+      a.list = true;
+      continue;
+    }
+    if (name == "--resets-may-end-cleanly") {
+      a.options.resetsMayEndCleanly = true;
+      continue;
+    }
+    if (i + 1 == argc) return false;
+    const char* text = argv[++i];
     char* end = nullptr;
-    unsigned long long value = std::strtoull(argv[i + 1], &end, 10);
-    if (*end || !*argv[i + 1]) return false;
+    unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end || !*text) return false;
     if (name == "--seed") {
       a.seed = value;
       a.seedGiven = true;
@@ -62,20 +73,24 @@ bool Parse(int argc, char** argv, Arguments& a) {
       a.options.concurrency = static_cast<int>(value);
     } else if (name == "--pause-scale" && value > 0) {
       a.pauseScale = static_cast<int>(value);
+    } else if (name == "--size-divisor" && value > 0) {
+      a.sizeDivisor = value;
     } else if (name == "--deadline" && value > 0) {
       a.options.deadlineMs = static_cast<int>(value * 1000);
     } else {
       return false;
     }
   }
-  return argc % 2 == 1;
+  return true;
 }
 
 // The options that decide what the scenarios are.
 std::string ScenarioOptions(const Arguments& a) {
   std::string text = "--seed " + std::to_string(a.seed);
   if (a.pauseScale != 1) text += " --pause-scale " + std::to_string(a.pauseScale);
+  if (a.sizeDivisor != 1) text += " --size-divisor " + std::to_string(a.sizeDivisor);
   if (a.options.deadlineMs != Options{}.deadlineMs) text += " --deadline " + std::to_string(a.options.deadlineMs / 1000);
+  if (a.options.resetsMayEndCleanly) text += " --resets-may-end-cleanly";
   return text;
 }
 
@@ -141,7 +156,7 @@ int main(int argc, char** argv) {
   if (!Parse(argc, argv, args)) {
     std::fprintf(stderr,
                  "usage: scenario_fuzzer [--seed N] [--count N] [--first N] [--concurrency N] [--deadline SECONDS]\n"
-                 "                       [--pause-scale N] [--list]\n");
+                 "                       [--pause-scale N] [--size-divisor N] [--resets-may-end-cleanly] [--list]\n");
     return 2;
   }
   if (!args.seedGiven) args.seed = std::random_device{}() ^ static_cast<std::uint64_t>(std::time(nullptr));
@@ -154,8 +169,11 @@ int main(int argc, char** argv) {
   std::vector<Scenario> scenarios;
   for (int i = 0; i < args.count; ++i) {
     scenarios.push_back(MakeScenario(args.seed, args.first + i));
-    scenarios.back().client.pauseMs *= args.pauseScale;
-    scenarios.back().server.pauseMs *= args.pauseScale;
+    for (SidePlan* side : {&scenarios.back().client, &scenarios.back().server}) {
+      side->pauseMs *= args.pauseScale;
+      side->pauseAfter /= args.sizeDivisor;
+      for (Write& w : side->writes) w.size /= args.sizeDivisor;
+    }
   }
   if (args.list) {
     for (const Scenario& s : scenarios) std::printf("%s\n", s.Describe().c_str());

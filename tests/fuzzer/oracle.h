@@ -31,7 +31,7 @@ struct SideState {
 // whose server has not read the connection's id yet).
 std::string CheckData(const SideState& self, const SideState* peer, std::size_t size, std::size_t mismatch);
 // recv has just returned 0.
-std::string CheckEnd(const SideState& self, const SideState* peer);
+std::string CheckEnd(const SideState& self, const SideState* peer, bool resetsMayEndCleanly);
 // A call has just failed with self.error.
 std::string CheckError(const SideState& self, const SideState* peer);
 // Once both ends are done: what the two plans together promise.

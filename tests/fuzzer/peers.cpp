@@ -362,7 +362,7 @@ void Runner::ReadSome(Connection& c, Side& side, Time now) {
     }
     if (n == 0) {
       st.sawEnd = true;
-      c.Fault(side, CheckEnd(st, side.peer));
+      c.Fault(side, CheckEnd(st, side.peer, options_.resetsMayEndCleanly));
     } else if (n == net::kFailed) {
       st.error = net::LastError();
       c.Fault(side, CheckError(st, side.peer));

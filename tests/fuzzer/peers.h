@@ -23,6 +23,9 @@ struct Options {
   std::uint64_t seed = 1;  // for the servers' pauses in accepting
   int concurrency = 24;    // scenarios under way at once
   int deadlineMs = 15000;  // for each connection
+  // Wine reports a reset peer as an orderly end, on any connection: there
+  // an end after the other end closed is not judged.
+  bool resetsMayEndCleanly = false;
 };
 
 // Where the servers accept, for each mode: the direct clients connect to the
