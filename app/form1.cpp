@@ -18,24 +18,34 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-TRxLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, const QString& caption) {
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+TRxLabel* MakeLabel(QWidget* parent, const form1_design::Label& design) {
   auto* label = new TRxLabel(parent);
-  label->setObjectName(name);
-  label->setGeometry(geometry);
-  label->SetCaption(caption);
+  label->setObjectName(design.Name);
+  label->setGeometry(design.Place.Left, design.Place.Top, design.Place.Width, design.Place.Height);
+  label->SetCaption(Utf8(design.Caption));
+  if (design.FontHeight != form1_design::FontHeight || design.Bold || design.Link)
+    label->setFont(DesignFont(design.FontHeight, design.Bold));
+  if (design.FontColor != clWindowText) label->SetFontColor(design.FontColor);
+  if (design.Link) {
+    label->setCursor(Qt::PointingHandCursor);
+    label->SetColor(clBtnFace);
+  }
+  if (!design.Visible) label->hide();
   return label;
 }
 
-TksoEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry, const QString& text) {
+TksoEdit* MakeEdit(QWidget* parent, const form1_design::Edit& design) {
   auto* edit = new TksoEdit(parent);
-  edit->setObjectName(name);
-  edit->setGeometry(geometry);
+  edit->setObjectName(design.Name);
+  edit->setGeometry(design.Place.Left, design.Place.Top, design.Place.Width, design.Place.Height);
   edit->setMaxLength(std::numeric_limits<int>::max());  // a text of any length, as stored
-  edit->setText(text);
+  edit->setText(Utf8(design.Text));
   edit->SetFlat(true);
-  edit->SetBorderStyle(kbsSunken);
-  edit->SetBorderStyleFlat(kbsEtched);
-  edit->SetBorderStyleFocused(kbsOuterSunken);
+  edit->SetBorderStyle(form1_design::EditBorderStyle);
+  edit->SetBorderStyleFlat(form1_design::EditBorderStyleFlat);
+  edit->SetBorderStyleFocused(form1_design::EditBorderStyleFocused);
   return edit;
 }
 
@@ -62,8 +72,8 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
   {
     LoadingScope loading(this);
     setObjectName("Form1");
-    setWindowTitle("IP VeloTrunk");
-    setFixedSize(256, 168);
+    setWindowTitle(form1_design::Caption);
+    setFixedSize(form1_design::ClientWidth, form1_design::ClientHeight);
     SetPosition(poScreenCenter);
     setFont(DesignFont(11));
     QPalette face = palette();
@@ -75,41 +85,37 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
     // window is destroyed (it saves them then if the close did not).
     FormStorage1 = new TFormStorage(this);
     FormStorage1->setObjectName("FormStorage1");
-    FormStorage1->SetIniFileName("Dorwen");
-    FormStorage1->SetIniSection("Velotrunk");
+    FormStorage1->SetIniFileName(form1_design::StoreKey);
+    FormStorage1->SetIniSection(form1_design::StoreSection);
     FormStorage1->SetUseRegistry(true);
     FormStorage1->SetPreventResize(true);
     FormStorage1->SetStoredProps({"ip.Text", "oip.Text", "op.Text"});
 
     DsGroup1 = new TDsGroup(this);
     DsGroup1->setObjectName("DsGroup1");
-    DsGroup1->setGeometry(0, 0, 256, 168);
+    DsGroup1->setGeometry(0, 0, form1_design::ClientWidth, form1_design::ClientHeight);
     DsGroup1->SetColor_High(clBtnHighlight);
     DsGroup1->SetColor_Low(clBtnShadow);
 
-    lbl = MakeLabel(DsGroup1, "lbl", {8, 123, 162, 20}, "Velotrunk is active...");
-    lbl->setFont(DesignFont(16, true));
-    lbl->SetFontColor(clGreen);
-    lbl->hide();
-    RxLabel2 = MakeLabel(DsGroup1, "RxLabel2", {8, 16, 82, 13}, "Входящий порт:");
-    RxLabel3 = MakeLabel(DsGroup1, "RxLabel3", {8, 52, 111, 26}, "IP-сервера:\r\n(куда перенаправить)");
-    RxLabel4 = MakeLabel(DsGroup1, "RxLabel4", {8, 88, 111, 26}, "Порт сервера:\r\n(куда перенаправить)");
-    RxLabel1 = MakeLabel(DsGroup1, "RxLabel1", {48, 152, 117, 13}, kHomePage);
-    RxLabel1->setCursor(Qt::PointingHandCursor);
-    RxLabel1->SetColor(clBtnFace);
-    RxLabel1->setFont(DesignFont(11));
-    RxLabel1->SetFontColor(clBlue);
+    namespace design = form1_design;
+    lbl = MakeLabel(DsGroup1, design::lbl);
+    RxLabel2 = MakeLabel(DsGroup1, design::RxLabel2);
+    RxLabel3 = MakeLabel(DsGroup1, design::RxLabel3);
+    RxLabel4 = MakeLabel(DsGroup1, design::RxLabel4);
+    RxLabel1 = MakeLabel(DsGroup1, design::RxLabel1);
 
     btn = new TSEFlatButton(DsGroup1);
-    btn->setObjectName("btn");
-    btn->setGeometry(168, 120, 75, 25);
-    btn->setText("Назначить");
+    btn->setObjectName(design::btn.Name);
+    const auto& place = design::btn.Place;
+    btn->setGeometry(place.Left, place.Top, place.Width, place.Height);
+    btn->setText(Utf8(design::btn.Caption));
     btn->setCursor(Qt::PointingHandCursor);
     btn->SetDefault(true);
 
-    ip = MakeEdit(DsGroup1, "ip", {128, 16, 121, 21}, "3128");
-    oip = MakeEdit(DsGroup1, "oip", {128, 52, 121, 21}, "192.168.1.1");
-    op = MakeEdit(DsGroup1, "op", {128, 88, 121, 21}, "3128");
+    ip = MakeEdit(DsGroup1, design::ip);
+    oip = MakeEdit(DsGroup1, design::oip);
+    op = MakeEdit(DsGroup1, design::op);
+    // Tab order: the button, then the fields by their design's order.
     setTabOrder(btn, ip);
     setTabOrder(ip, oip);
     setTabOrder(oip, op);
@@ -141,7 +147,7 @@ void TForm1::btnClick() {
     btn->hide();
     lbl->show();
   } catch (...) {
-    win::MessageBoxA(nullptr, "Неверно указаны параметры или порт используется!", "Error", win::MB_ICONERROR);
+    win::MessageBoxA(nullptr, form1_design::BadValuesText, form1_design::BadValuesCaption, win::MB_ICONERROR);
   }
 }
 

@@ -6,13 +6,14 @@
 
 #include "ds_group.h"
 #include "flat_button.h"
+#include "form1_design.h"
 #include "form_storage.h"
 #include "kso_edit.h"
 #include "rx_label.h"
 #include "tform.h"
 
 // The product's home page, shown as the link's text.
-inline constexpr const char* kHomePage = "https://velotrunk.example.com/";
+inline constexpr const char* kHomePage = form1_design::HomePage;
 
 class TForm1 : public TForm {
   Q_OBJECT

@@ -2,9 +2,9 @@
 
 namespace {
 
-void Outline(TCanvas& canvas, const TRect& r) { canvas.Rectangle(r); }
+void Outline(TCustomCanvas& canvas, const TRect& r) { canvas.Rectangle(r); }
 
-void HollowOutline(TCanvas& canvas, const TRect& r, TColor color) {
+void HollowOutline(TCustomCanvas& canvas, const TRect& r, TColor color) {
   canvas.Brush.Style = bsClear;
   canvas.Pen.Style = psSolid;
   canvas.Pen.Color = color;
@@ -13,7 +13,7 @@ void HollowOutline(TCanvas& canvas, const TRect& r, TColor color) {
 
 // A raised button's frame: dark outer line, light top-left, face ring inside,
 // and a shadow along the inner bottom and right.
-void DrawUp(TCanvas& canvas, TRect r) {
+void DrawUp(TCustomCanvas& canvas, TRect r) {
   HollowOutline(canvas, r, clWindowFrame);
   canvas.Pen.Color = clBtnHighlight;
   Outline(canvas, {r.Left, r.Top, r.Right - 1, r.Bottom - 1});
@@ -28,7 +28,7 @@ void DrawUp(TCanvas& canvas, TRect r) {
 }
 
 // One edge line and a face-coloured ring inside it.
-void DrawOuterLine(TCanvas& canvas, TRect r, unsigned edge) {
+void DrawOuterLine(TCustomCanvas& canvas, TRect r, unsigned edge) {
   DrawEdge(canvas, r, edge, BF_RECT);
   InflateRect(r, -1, -1);
   canvas.Pen.Style = psSolid;
@@ -38,7 +38,7 @@ void DrawOuterLine(TCanvas& canvas, TRect r, unsigned edge) {
 
 }  // namespace
 
-void DrawBorder(TCanvas& canvas, const TRect& rect, TksoBorderStyle style) {
+void DrawBorder(TCustomCanvas& canvas, const TRect& rect, TksoBorderStyle style) {
   TRect r = rect;
   switch (style) {
     case kbsNone:
@@ -86,4 +86,14 @@ void DrawBorder(TCanvas& canvas, const TRect& rect, TksoBorderStyle style) {
       DrawOuterLine(canvas, r, BDR_SUNKENOUTER);
       break;
   }
+}
+
+void PaintKsoFrame(TCustomCanvas& canvas, int width, int height, TColor color, TksoBorderStyle style) {
+  const TRect r{0, 0, width, height};
+  canvas.Pen.Style = psSolid;
+  canvas.Pen.Color = color;
+  canvas.Brush.Style = bsClear;
+  canvas.Rectangle(r);
+  canvas.Rectangle(r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1);
+  DrawBorder(canvas, r, style);
 }

@@ -151,25 +151,15 @@ TColor RGBToColor(const QColor& color) {
   return TColor(color.red()) | (TColor(color.green()) << 8) | (TColor(color.blue()) << 16);
 }
 
-void InflateRect(TRect& rect, int dx, int dy) {
-  rect.Left -= dx;
-  rect.Right += dx;
-  rect.Top -= dy;
-  rect.Bottom += dy;
-}
-
-void OffsetRect(TRect& rect, int dx, int dy) {
-  rect.Left += dx;
-  rect.Right += dx;
-  rect.Top += dy;
-  rect.Bottom += dy;
-}
-
-TRect UnionRect(const TRect& a, const TRect& b) {
-  if (a.IsEmpty()) return b;
-  if (b.IsEmpty()) return a;
-  return {std::min(a.Left, b.Left), std::min(a.Top, b.Top), std::max(a.Right, b.Right),
-          std::max(a.Bottom, b.Bottom)};
+QFont ToQFont(const TFontDesc& font) {
+  QFont result;
+  QStringList families;
+  for (const std::string& family : font.Families) families << QString::fromStdString(family);
+  result.setFamilies(families);
+  result.setStyleHint(QFont::SansSerif);
+  result.setPixelSize(font.PixelHeight);
+  result.setBold(font.Bold);
+  return result;
 }
 
 TCanvas::TCanvas(QPainter* painter) : painter_(painter) {
@@ -182,6 +172,11 @@ TCanvas::TCanvas(QPainter* painter) : painter_(painter) {
 void TCanvas::SelectFont(const QFont& font, TColor color) {
   Font = font;
   TextColor = ColorToRGB(color);
+}
+
+TColor TCanvas::SetFontColor(TColor color) {
+  const QColor old = SetTextColor(ColorToRGB(color));
+  return RGBToColor(old);
 }
 
 QColor TCanvas::SetTextColor(const QColor& color) {
@@ -371,7 +366,8 @@ void DrawEdgeLine(TCanvas& canvas, const TRect& r, const EdgeLine& line, unsigne
 
 }  // namespace
 
-void DrawEdge(TCanvas& canvas, const TRect& rect, unsigned edge, unsigned flags) {
+void TCanvas::DrawEdge(const TRect& rect, unsigned edge, unsigned flags) {
+  TCanvas& canvas = *this;
   const TPen pen = canvas.Pen;
   std::vector<EdgeLine> lines;
   if (edge & BDR_RAISEDOUTER) lines.push_back({cl3DLight, cl3DDkShadow});

@@ -17,13 +17,7 @@ void ReserveScrollAreaFrame(QFrame* frame) {
 void PaintKsoFrame(QWidget* control, TColor color, TksoBorderStyle style) {
   QPainter painter(control);
   TCanvas canvas(&painter);
-  const TRect r{0, 0, control->width(), control->height()};
-  canvas.Pen.Style = psSolid;
-  canvas.Pen.Color = color;
-  canvas.Brush.Style = bsClear;
-  canvas.Rectangle(r);
-  canvas.Rectangle(r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1);
-  DrawBorder(canvas, r, style);
+  PaintKsoFrame(canvas, control->width(), control->height(), color, style);
 }
 
 TksoEdit::TksoEdit(QWidget* parent) : KsoFramed(parent) {

@@ -12,15 +12,17 @@
 
 #include <QWidget>
 
+#include "ds_group_look.h"
 #include "gdi_canvas.h"
 
 class TDsGroup : public QWidget {
   Q_OBJECT
 
  public:
-  enum TCapAlignment : quint8 { caLeft, caCenter, caRight };
+  // The shared look's enumerations, by the same names and values.
+  enum TCapAlignment : quint8 { caLeft = ::caLeft, caCenter = ::caCenter, caRight = ::caRight };
   Q_ENUM(TCapAlignment)
-  enum TTextStyle : quint8 { txNone, txLowered, txRaised, txShadowed };
+  enum TTextStyle : quint8 { txNone = ::txNone, txLowered = ::txLowered, txRaised = ::txRaised, txShadowed = ::txShadowed };
   Q_ENUM(TTextStyle)
 
  private:
@@ -77,10 +79,7 @@ class TDsGroup : public QWidget {
  private:
   template <class T>
   void Assign(T& field, T value);
-  void PaintFrame(TCanvas& canvas, int h);
-  void PaintFace(TCanvas& canvas, int h);
-  void PaintCaption(TCanvas& canvas, const TRect& captionRect);
-  int CaptionLeft(int captionWidth) const;
+  TDsGroupLook Look() const;
   void UpdateAlignRect();
   void UpdateAccelerator();
   void FocusFirstChild();

@@ -20,16 +20,23 @@
 #include <QWidget>
 
 #include "gdi_canvas.h"
+#include "rx_label_look.h"
 
 class TRxCustomLabel : public QWidget {
   Q_OBJECT
 
  public:
-  enum TShadowPosition : quint8 { spLeftTop, spLeftBottom, spRightBottom, spRightTop };
+  // The shared look's enumerations, by the same names and values.
+  enum TShadowPosition : quint8 {
+    spLeftTop = ::spLeftTop,
+    spLeftBottom = ::spLeftBottom,
+    spRightBottom = ::spRightBottom,
+    spRightTop = ::spRightTop
+  };
   Q_ENUM(TShadowPosition)
-  enum TAlignment : quint8 { taLeftJustify, taRightJustify, taCenter };
+  enum TAlignment : quint8 { taLeftJustify = ::taLeftJustify, taRightJustify = ::taRightJustify, taCenter = ::taCenter };
   Q_ENUM(TAlignment)
-  enum TTextLayout : quint8 { tlTop, tlCenter, tlBottom };
+  enum TTextLayout : quint8 { tlTop = ::tlTop, tlCenter = ::tlCenter, tlBottom = ::tlBottom };
   Q_ENUM(TTextLayout)
 
   explicit TRxCustomLabel(QWidget* parent = nullptr);
@@ -101,6 +108,7 @@ class TRxCustomLabel : public QWidget {
     update();
   }
   TAlignment EffectiveAlignment() const;
+  TRxLabelLook Look() const;
   void RecheckMouseOver();
   void FocusChanged(QWidget* old, QWidget* now);
   void UpdateAccelerator();
@@ -127,13 +135,6 @@ class TRxCustomLabel : public QWidget {
   bool leftButtonHeld_ = false;
   bool focusControlActive_ = false;
 };
-
-// Draws text twice on canvas: in colour shifted by size pixels towards
-// position, then in the canvas's text colour at rect. rect becomes the union of
-// both rectangles (with DT_CALCRECT: the extent of text and shadow). Returns
-// the text height plus size, or 0 when nothing was measured.
-int DrawShadowedText(TCanvas& canvas, const QString& text, TRect& rect, unsigned format, int size,
-                     const QColor& colour, TRxCustomLabel::TShadowPosition position);
 
 // The label with its properties published.
 class TRxLabel : public TRxCustomLabel {

@@ -1,30 +1,27 @@
-// A small GDI-like canvas over QPainter. The painting code of the flat
-// controls is written against it, so it reads like drawing on a Windows
-// device context:
+// The drawing surface the flat controls paint on, free of any toolkit. It
+// reads like drawing on a Windows device context:
 //   - rectangles are (Left, Top, Right, Bottom), Right and Bottom exclusive;
-//   - pens are one pixel wide and every shape is drawn without antialiasing,
-//     pixel by pixel, so the result does not depend on Qt's rasteriser;
-//   - RoundRect draws its corners the way GDI does, the same at all four
-//     corners (Qt's aliased rounded rectangle is lopsided);
+//   - pens are solid and one pixel wide, shapes are not antialiased;
 //   - LineTo excludes its end point;
 //   - DrawText understands the DT_ flags below, breaks lines at CR LF and
 //     underlines the character after "&".
 // Colours are framework colour values (TColor): an RGB value $00BBGGRR, a
-// system colour (clBtnFace, ...) resolved from the application palette, or
-// clNone.
+// system colour (clBtnFace, ...) that the canvas resolves from the current
+// scheme, or clNone. Text is UTF-16.
+//
+// Two canvases implement it: one over QPainter (qt/gdi_canvas.h) and one
+// over a Windows device context with the real GDI calls (win32/dc_canvas.h).
 #pragma once
 
-#include <QColor>
-#include <QFont>
-#include <QPoint>
-#include <QString>
 #include <cstdint>
-
-class QPainter;
+#include <string>
+#include <string_view>
+#include <vector>
 
 using TColor = std::uint32_t;
 
-// System colours: the high byte marks a reference to the current scheme.
+// System colours: the high byte marks a reference to the current scheme, the
+// low byte is the scheme's colour index (COLOR_BTNFACE and so on).
 constexpr TColor clWindow = 0xFF000005;
 constexpr TColor clWindowFrame = 0xFF000006;
 constexpr TColor clWindowText = 0xFF000008;
@@ -42,14 +39,7 @@ constexpr TColor clBlue = 0xFF0000;
 constexpr TColor clWhite = 0xFFFFFF;
 constexpr TColor clNone = 0x1FFFFFFF;
 
-// The colour a TColor stands for now. System colours come from the
-// application palette:
-//   clBtnFace Button, clBtnShadow Dark, clBtnHighlight Light, cl3DLight Midlight,
-//   cl3DDkShadow Shadow, clWindow Base, clWindowFrame and clWindowText WindowText,
-//   clBtnText ButtonText, clGrayText the disabled WindowText.
-QColor ColorToRGB(TColor color);
-// An RGB framework value for a Qt colour.
-TColor RGBToColor(const QColor& color);
+constexpr bool IsSystemColor(TColor color) { return (color & 0xFF000000) == 0xFF000000; }
 
 struct TRect {
   int Left = 0, Top = 0, Right = 0, Bottom = 0;
@@ -64,7 +54,9 @@ void OffsetRect(TRect& rect, int dx, int dy);
 // The smallest rectangle holding both; an empty one does not count.
 TRect UnionRect(const TRect& a, const TRect& b);
 
-// DrawText formats.
+// DrawText formats and DrawEdge edges and sides, with the values of the
+// Windows headers (which, where included, define them already).
+#ifndef DT_LEFT
 constexpr unsigned DT_LEFT = 0x0000;
 constexpr unsigned DT_CENTER = 0x0001;
 constexpr unsigned DT_RIGHT = 0x0002;
@@ -77,7 +69,6 @@ constexpr unsigned DT_NOCLIP = 0x0100;
 constexpr unsigned DT_CALCRECT = 0x0400;
 constexpr unsigned DT_NOPREFIX = 0x0800;
 
-// DrawEdge edges and sides.
 constexpr unsigned BDR_RAISEDOUTER = 0x0001;
 constexpr unsigned BDR_SUNKENOUTER = 0x0002;
 constexpr unsigned BDR_RAISEDINNER = 0x0004;
@@ -91,6 +82,7 @@ constexpr unsigned BF_TOP = 0x0002;
 constexpr unsigned BF_RIGHT = 0x0004;
 constexpr unsigned BF_BOTTOM = 0x0008;
 constexpr unsigned BF_RECT = BF_LEFT | BF_TOP | BF_RIGHT | BF_BOTTOM;
+#endif
 
 enum TPenStyle { psSolid, psClear };
 enum TBrushStyle { bsSolid, bsClear };
@@ -105,60 +97,55 @@ struct TBrush {
   TBrushStyle Style = bsSolid;
 };
 
-class TCanvas {
+// A font as a design names it: faces in order of preference, the character
+// height in pixels, weight and colour.
+struct TFontDesc {
+  std::vector<std::string> Families{"MS Sans Serif"};
+  int PixelHeight = 11;
+  bool Bold = false;
+  TColor Color = clWindowText;
+  friend bool operator==(const TFontDesc&, const TFontDesc&) = default;
+};
+
+class TCustomCanvas {
  public:
-  // Draws through painter, which it switches to aliased drawing. Without a
-  // painter the canvas only measures (like a screen context used for
-  // DT_CALCRECT): drawing calls do nothing.
-  explicit TCanvas(QPainter* painter = nullptr);
+  virtual ~TCustomCanvas() = default;
 
   TPen Pen;
   TBrush Brush;
-  // The selected font and the colour text is drawn in.
-  QFont Font;
-  QColor TextColor = Qt::black;
-
-  // Selects font with its colour, as assigning the canvas's font does.
-  void SelectFont(const QFont& font, TColor color);
-  // Sets the text colour and returns the previous one.
-  QColor SetTextColor(const QColor& color);
 
   // Outline with the pen, inside filled with the brush unless it is clear.
-  void Rectangle(int x1, int y1, int x2, int y2);
+  virtual void Rectangle(int x1, int y1, int x2, int y2) = 0;
   void Rectangle(const TRect& r) { Rectangle(r.Left, r.Top, r.Right, r.Bottom); }
   // Rectangle with corner ellipses w wide and h high.
-  void RoundRect(int x1, int y1, int x2, int y2, int w, int h);
+  virtual void RoundRect(int x1, int y1, int x2, int y2, int w, int h) = 0;
   void RoundRect(const TRect& r, int w, int h) { RoundRect(r.Left, r.Top, r.Right, r.Bottom, w, h); }
   // One-pixel frame in the brush colour.
-  void FrameRect(const TRect& r);
+  virtual void FrameRect(const TRect& r) = 0;
   // The whole rectangle in the brush colour.
-  void FillRect(const TRect& r);
-  void MoveTo(int x, int y);
+  virtual void FillRect(const TRect& r) = 0;
+  virtual void MoveTo(int x, int y) = 0;
   // A line with the pen from the current position, end point excluded.
-  void LineTo(int x, int y);
+  virtual void LineTo(int x, int y) = 0;
   // A dotted frame that inverts the pixels under it; drawn twice, it vanishes.
-  void DrawFocusRect(const TRect& r);
+  virtual void DrawFocusRect(const TRect& r) = 0;
+  // Edge lines along the inside of rect on the given sides; the inside is
+  // left untouched and the pen is kept.
+  virtual void DrawEdge(const TRect& rect, unsigned edge, unsigned flags) = 0;
 
-  int TextWidth(const QString& text) const;
-  int TextHeight(const QString& text) const;
-  // Draws text in rect with the given DT_ format and returns the height of the
-  // text. With DT_CALCRECT nothing is drawn: rect's Right and Bottom become
-  // the extent of the text (Left and Top stay).
-  int DrawText(const QString& text, TRect& rect, unsigned format);
-
- private:
-  QColor PenColor() const;
-  void Pixel(int x, int y, const QColor& color);
-  void Span(int x1, int x2, int y, const QColor& color);  // x1..x2 inclusive
-  void OutlineRoundRect(int x1, int y1, int x2, int y2, const int* left, int rows, int cols, const QColor& color);
-  void FillRoundRect(int x1, int y1, int x2, int y2, const int* left, int rows, const QColor& color);
-  QFont DrawingFont() const;
-
-  QPainter* painter_;
-  QPoint penPos_;
+  // Selects the font and its colour for the text calls below.
+  virtual void SelectFontDesc(const TFontDesc& font) = 0;
+  // Sets the colour text is drawn in and returns the previous one.
+  virtual TColor SetFontColor(TColor color) = 0;
+  virtual int TextWidthW(std::u16string_view text) = 0;
+  virtual int TextHeightW(std::u16string_view text) = 0;
+  // Draws text in rect with the given DT_ format (transparently) and returns
+  // the height of the text. With DT_CALCRECT nothing is drawn: rect's Right
+  // and Bottom become the extent of the text (Left and Top stay).
+  virtual int DrawTextW(std::u16string_view text, TRect& rect, unsigned format) = 0;
 };
 
-// Draws edge lines along the inside of rect on the given sides; the inside is
-// left untouched. Top and left lines are drawn first, so the bottom and right
-// colours own the bottom-left and top-right corners.
-void DrawEdge(TCanvas& canvas, const TRect& rect, unsigned edge, unsigned flags);
+// Draws edge lines along the inside of rect on the given sides.
+inline void DrawEdge(TCustomCanvas& canvas, const TRect& rect, unsigned edge, unsigned flags) {
+  canvas.DrawEdge(rect, edge, flags);
+}

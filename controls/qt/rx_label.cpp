@@ -8,25 +8,6 @@
 #include <QShortcutEvent>
 #include <algorithm>
 
-int DrawShadowedText(TCanvas& canvas, const QString& text, TRect& rect, unsigned format, int size,
-                     const QColor& colour, TRxCustomLabel::TShadowPosition position) {
-  TRect textRect = rect;
-  TRect shadowRect = rect;
-  const QColor old = canvas.SetTextColor(colour);
-  switch (position) {
-    case TRxCustomLabel::spLeftTop: OffsetRect(shadowRect, -size, -size); break;
-    case TRxCustomLabel::spLeftBottom: OffsetRect(shadowRect, -size, size); break;
-    case TRxCustomLabel::spRightBottom: OffsetRect(shadowRect, size, size); break;
-    case TRxCustomLabel::spRightTop: OffsetRect(shadowRect, size, -size); break;
-  }
-  int result = canvas.DrawText(text, shadowRect, format);
-  if (result > 0) result += size;
-  canvas.SetTextColor(old);
-  canvas.DrawText(text, textRect, format);
-  rect = UnionRect(textRect, shadowRect);
-  return result;
-}
-
 TRxCustomLabel::TRxCustomLabel(QWidget* parent) : QWidget(parent) {
   resize(65, 17);
   setAttribute(Qt::WA_OpaquePaintEvent, true);
@@ -81,68 +62,44 @@ TRxCustomLabel::TAlignment TRxCustomLabel::EffectiveAlignment() const {
   return alignment_ == taLeftJustify ? taRightJustify : taLeftJustify;
 }
 
+TRxLabelLook TRxCustomLabel::Look() const {
+  TRxLabelLook look;
+  look.Alignment = ::TAlignment(EffectiveAlignment());
+  look.Layout = ::TTextLayout(layout_);
+  look.ShadowColor = shadowColor_;
+  look.ShadowSize = shadowSize_;
+  look.ShadowPos = ::TShadowPosition(shadowPos_);
+  look.ShowAccelChar = showAccelChar_;
+  look.Transparent = transparent_;
+  look.WordWrap = wordWrap_;
+  look.Color = color_;
+  return look;
+}
+
 void TRxCustomLabel::DrawLabelText(TCanvas& canvas, TRect& rect, unsigned format) const {
-  QString text = LabelText();
-  if ((format & DT_CALCRECT) && (text.isEmpty() || (showAccelChar_ && text == QStringLiteral("&"))))
-    text += u' ';
-  if (!showAccelChar_) format |= DT_NOPREFIX;
-  canvas.SelectFont(font(), DefaultTextColor());
-  TShadowPosition position = shadowPos_;
-  int size = shadowSize_;
-  TColor colour = shadowColor_;
-  if (!isEnabled()) {
-    if (size == 0) {
-      position = spRightBottom;
-      size = 1;
-    }
-    canvas.TextColor = ColorToRGB(clGrayText);
-    colour = clBtnHighlight;
-  }
-  DrawShadowedText(canvas, text, rect, format, size, ColorToRGB(colour), position);
+  const std::u16string caption = LabelText().toStdU16String();
+  canvas.Font = font();
+  Look().DrawLabelText(canvas, {caption, DefaultTextColor(), isEnabled()}, rect, format);
 }
 
 void TRxCustomLabel::paintEvent(QPaintEvent*) {
   if (!isEnabled()) leftButtonHeld_ = false;
   QPainter painter(this);
   TCanvas canvas(&painter);
-  if (!transparent_) {
-    canvas.Brush.Color = color_;
-    canvas.FillRect({0, 0, width(), height()});
-  }
-  canvas.Brush.Style = bsClear;
-  TRect r{1, 0, width() - 1, height()};
-  unsigned format = DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0);
-  switch (EffectiveAlignment()) {
-    case taLeftJustify: format |= DT_LEFT; break;
-    case taRightJustify: format |= DT_RIGHT; break;
-    case taCenter: format |= DT_CENTER; break;
-  }
-  if (layout_ != tlTop) {
-    DrawLabelText(canvas, r, format | DT_CALCRECT);
-    r.Left = 0;
-    r.Right = width();
-    const int free = height() - r.Bottom;
-    OffsetRect(r, 0, layout_ == tlBottom ? free : free / 2);
-  }
-  DrawLabelText(canvas, r, format);
-  if (showFocus_ && focusControl_ && focusControlActive_) {
-    InflateRect(r, 1, 0);
-    canvas.Brush.Color = color_;
-    canvas.DrawFocusRect(r);
-  }
+  canvas.Font = font();
+  const std::u16string caption = LabelText().toStdU16String();
+  const TRxLabelLook look = Look();
+  const TRect r = look.Paint(canvas, {caption, DefaultTextColor(), isEnabled()}, width(), height());
+  if (showFocus_ && focusControl_ && focusControlActive_) look.PaintFocus(canvas, r);
 }
 
 void TRxCustomLabel::AutoSizeToText() {
   if (!autoSize_) return;
-  TRect r{1, 0, width() - 1, height()};
   TCanvas screen;  // measures only
-  DrawLabelText(screen, r, DT_EXPANDTABS | DT_CALCRECT | (wordWrap_ ? DT_WORDBREAK : 0));
-  InflateRect(r, 1, 0);
-  int left = x();
-  if (EffectiveAlignment() == taRightJustify) left += width() - r.Right;
-  // The new size is R's right and bottom edge: a shadow to the left or above
-  // adds nothing, one to the right or below adds its size.
-  setGeometry(left, y(), r.Right, r.Bottom);
+  screen.Font = font();
+  const std::u16string caption = LabelText().toStdU16String();
+  const TRect bounds = Look().AutoSizeBounds(screen, {caption, DefaultTextColor(), isEnabled()}, x(), width(), height());
+  setGeometry(bounds.Left, y(), bounds.Width(), bounds.Height());
 }
 
 // Every widget lives on the GUI thread, so "a window of this thread is

@@ -36,23 +36,23 @@ void PaintKsoFrame(QWidget* control, TColor color, TksoBorderStyle style);
 template <class Base, bool FlatResetsStyles = true>
 class KsoFramed : public Base {
  public:
-  TksoBorderStyle BorderStyle() const { return borderStyle_; }
-  TksoBorderStyle BorderStyleFlat() const { return borderStyleFlat_; }
-  TksoBorderStyle BorderStyleFocused() const { return borderStyleFocused_; }
-  bool Flat() const { return flat_; }
+  TksoBorderStyle BorderStyle() const { return state_.BorderStyle; }
+  TksoBorderStyle BorderStyleFlat() const { return state_.BorderStyleFlat; }
+  TksoBorderStyle BorderStyleFocused() const { return state_.BorderStyleFocused; }
+  bool Flat() const { return state_.Flat; }
   TColor Color() const { return color_; }
-  bool MouseOver() const { return mouseOver_; }
+  bool MouseOver() const { return state_.MouseOver; }
 
-  void SetBorderStyle(TksoBorderStyle value) { borderStyle_ = value; InvalidateFrame(); }
-  void SetBorderStyleFlat(TksoBorderStyle value) { borderStyleFlat_ = value; InvalidateFrame(); }
-  void SetBorderStyleFocused(TksoBorderStyle value) { borderStyleFocused_ = value; InvalidateFrame(); }
+  void SetBorderStyle(TksoBorderStyle value) { state_.BorderStyle = value; InvalidateFrame(); }
+  void SetBorderStyleFlat(TksoBorderStyle value) { state_.BorderStyleFlat = value; InvalidateFrame(); }
+  void SetBorderStyleFocused(TksoBorderStyle value) { state_.BorderStyleFocused = value; InvalidateFrame(); }
   void SetFlat(bool value) {
-    flat_ = value;
-    if (FlatResetsStyles) {
-      if (IsLoading(this)) return;
-      borderStyle_ = kbsSunken;
-      borderStyleFlat_ = kbsSolid;
-      borderStyleFocused_ = kbsOuterSunken;
+    if (!FlatResetsStyles) {
+      state_.Flat = value;
+    } else {
+      const bool loading = IsLoading(this);
+      state_.SetFlat(value, loading);
+      if (loading) return;
     }
     InvalidateFrame();
   }
@@ -66,11 +66,7 @@ class KsoFramed : public Base {
   }
 
   // The style the frame shows now.
-  TksoBorderStyle CurrentBorderStyle() const {
-    if (!flat_) return borderStyle_;
-    if (this->hasFocus() || mouseOver_) return borderStyleFocused_;
-    return borderStyleFlat_;
-  }
+  TksoBorderStyle CurrentBorderStyle() const { return state_.Current(this->hasFocus()); }
 
   // Repaints the whole control, frame included, before returning.
   void InvalidateFrame() { this->repaint(); }
@@ -105,15 +101,11 @@ class KsoFramed : public Base {
 
  private:
   void SetMouseOver(bool over) {
-    mouseOver_ = over;
-    if (flat_) InvalidateFrame();
+    state_.MouseOver = over;
+    if (state_.Flat) InvalidateFrame();
   }
 
-  TksoBorderStyle borderStyle_ = kbsSunken;
-  TksoBorderStyle borderStyleFlat_ = kbsSolid;
-  TksoBorderStyle borderStyleFocused_ = kbsOuterSunken;
-  bool flat_ = false;
-  bool mouseOver_ = false;
+  TksoBorderState state_;
   TColor color_ = clWindow;
 };
 
