@@ -8,11 +8,7 @@
 
 #include "design_font.h"
 #include "loading.h"
-#include "notices.h"
-#include "proxy.h"
-#include "server_address.h"
-#include "strtoint.h"
-#include "threads.h"
+#include "start_command.h"
 
 TForm1* Form1 = nullptr;
 
@@ -47,23 +43,6 @@ TksoEdit* MakeEdit(QWidget* parent, const form1_design::Edit& design) {
   edit->SetBorderStyleFlat(form1_design::EditBorderStyleFlat);
   edit->SetBorderStyleFocused(form1_design::EditBorderStyleFocused);
   return edit;
-}
-
-// A port field's text as a port: the integer conversion, then 1 to 65535.
-// Anything else throws, like a text that does not convert.
-std::int32_t ReadPort(const QString& text) {
-  std::int32_t port = win::StrToInt(text.toStdString());
-  if (port < 1 || port > 65535) throw win::EConvertError(text.toStdString() + " is not a port");
-  return port;
-}
-
-// The server's address as typed, when inet_addr finds an address in it;
-// anything else throws like a port that does not convert (a relay to it
-// would drop every client without a word).
-std::string ReadServerAddress(const QString& text) {
-  std::string address = text.toStdString();
-  if (!IsServerAddress(address)) throw win::EConvertError(address + " is not an IPv4 address");
-  return address;
 }
 
 }  // namespace
@@ -126,8 +105,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
   FormStorage1->Loaded();
 
   // Told on the engine thread as it ends; the window hears of it on its own.
-  SetRelayEndedHandler([window = QPointer<TForm1>(this)](win::DWORD exitCode) {
-    if (exitCode != RELAY_START_FAILED) return;
+  SetRelayStartFailedHandler([window = QPointer<TForm1>(this)] {
     QMetaObject::invokeMethod(qApp, [window] {
       if (window) window->RelayStartFailed();
     }, Qt::QueuedConnection);
@@ -136,19 +114,9 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
 
 void TForm1::btnClick() {
   if (btn->isHidden()) return;  // started already: the engine runs once
-  try {
-    ServerAddress = ReadServerAddress(oip->text());
-    ServerPort = ReadPort(op->text());
-    ListenPort = ReadPort(ip->text());
-    // A relay to its own port would connect to itself until it runs out of descriptors.
-    if (IsOwnListener(ServerAddress, ServerPort, ListenPort)) throw win::EConvertError("the relay's own port");
-    win::DWORD threadId = 0;
-    win::CloseHandle(win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, &threadId));
-    btn->hide();
-    lbl->show();
-  } catch (...) {
-    win::MessageBoxA(nullptr, form1_design::BadValuesText, form1_design::BadValuesCaption, win::MB_ICONERROR);
-  }
+  if (!RunStartCommand(ip->text().toStdString(), oip->text().toStdString(), op->text().toStdString())) return;
+  btn->hide();
+  lbl->show();
 }
 
 // The engine could not listen and has ended after its notices were closed:

@@ -43,6 +43,9 @@ inline constexpr char Caption[] = "IP VeloTrunk";
 inline constexpr int ClientWidth = 256;
 inline constexpr int ClientHeight = 168;
 inline constexpr int FontHeight = 11;  // "MS Sans Serif", text height 13
+// The design's face, then the faces that come closest where it is missing
+// (DejaVu Sans Condensed keeps the two-line captions clear of the fields).
+inline constexpr const char* FontFamilies[] = {"MS Sans Serif", "DejaVu Sans Condensed", "DejaVu Sans"};
 // The product's home page, the link's text and what it opens.
 inline constexpr char HomePage[] = "https://velotrunk.example.com/";
 

@@ -2,9 +2,9 @@
 
 #include <QEvent>
 #include <QMetaProperty>
-#include <cstdio>
 
 #include "exception_report.h"
+#include "placement_text.h"
 #include "reg_ini_file.h"
 #include "registry.h"
 #include "strtoint.h"
@@ -13,43 +13,11 @@
 
 namespace {
 
-// "(1024x768)": the screen resolution, appended to the position value names.
 std::string ResolutionSuffix() {
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, "(%dx%d)", win::GetSystemMetrics(win::SM_CXSCREEN),
-                win::GetSystemMetrics(win::SM_CYSCREEN));
-  return suffix;
+  return ::ResolutionSuffix(win::GetSystemMetrics(win::SM_CXSCREEN), win::GetSystemMetrics(win::SM_CYSCREEN));
 }
 
-std::string FormatPos(long a, long b, long c, long d) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld", a, b, c, d);
-  return text;
-}
-
-// Words separated by runs of commas and blanks.
-std::vector<std::string> SplitPos(const std::string& text) {
-  std::vector<std::string> words;
-  std::size_t start = text.find_first_not_of(", ");
-  while (start != std::string::npos) {
-    std::size_t end = text.find_first_of(", ", start);
-    words.push_back(text.substr(start, end - start));
-    start = text.find_first_not_of(", ", end);
-  }
-  return words;
-}
-
-int PosWord(const std::vector<std::string>& words, std::size_t index, int fallback) {
-  return index < words.size() ? win::StrToIntDef(words[index], fallback) : fallback;
-}
-
-// Characters up to 32 (blanks and control characters) go from both ends.
-QString TrimText(const QString& text) {
-  qsizetype first = 0, last = text.size();
-  while (first < last && text[first] <= QChar(' ')) ++first;
-  while (last > first && text[last - 1] <= QChar(' ')) --last;
-  return text.mid(first, last - first);
-}
+QString TrimText(const QString& text) { return QString::fromStdString(::TrimText(text.toStdString())); }
 
 // A window without a parent is the application's main window.
 bool IsMainWindow(const QWidget* form) { return form->isWindow() && !form->parentWidget(); }
@@ -77,12 +45,13 @@ Qt::WindowState DefaultState(const QWidget* form) {
 }
 
 Qt::WindowState StateFromShowCmd(int showCmd, Qt::WindowState fallback) {
-  switch (showCmd) {
-    case 1: case 5: case 9: return Qt::WindowNoState;
-    case 2: case 6: case 7: return Qt::WindowMinimized;
-    case 3: return Qt::WindowMaximized;
-    default: return fallback;
+  switch (::StateFromShowCmd(showCmd)) {
+    case StoredState::Normal: return Qt::WindowNoState;
+    case StoredState::Minimized: return Qt::WindowMinimized;
+    case StoredState::Maximized: return Qt::WindowMaximized;
+    case StoredState::Keep: break;
   }
+  return fallback;
 }
 
 // The property's name as the component's meta-object spells it: the exact

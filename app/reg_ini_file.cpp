@@ -2,42 +2,46 @@
 
 #include "strtoint.h"
 
+// The registry's names are  ones here and Windows' own (some of them
+// macros) in a Windows build.
+using namespace win;
+
 namespace {
 
 // Closes the key when it goes out of scope.
 struct OpenKey {
-  win::HKEY key = nullptr;
+  HKEY key = nullptr;
   ~OpenKey() {
-    if (key) win::RegCloseKey(key);
+    if (key) RegCloseKey(key);
   }
 };
 
 }  // namespace
 
-TRegIniFile::TRegIniFile(const std::string& fileName, win::REGSAM sectionAccess) : sectionAccess_(sectionAccess) {
-  win::LONG result =
-      sectionAccess & win::KEY_SET_VALUE
-          ? win::RegCreateKeyExA(win::HKEY_CURRENT_USER, fileName.c_str(), 0, nullptr, win::REG_OPTION_NON_VOLATILE,
-                                 win::KEY_ALL_ACCESS, nullptr, &key_, nullptr)
-          : win::RegOpenKeyExA(win::HKEY_CURRENT_USER, fileName.c_str(), 0, win::KEY_READ, &key_);
-  if (result != win::ERROR_SUCCESS) key_ = nullptr;  // reads then give their defaults and writes fail
+TRegIniFile::TRegIniFile(const std::string& fileName, REGSAM sectionAccess) : sectionAccess_(sectionAccess) {
+  LONG result =
+      sectionAccess & KEY_SET_VALUE
+          ? RegCreateKeyExA(HKEY_CURRENT_USER, fileName.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, nullptr, &key_, nullptr)
+          : RegOpenKeyExA(HKEY_CURRENT_USER, fileName.c_str(), 0, KEY_READ, &key_);
+  if (result != ERROR_SUCCESS) key_ = nullptr;  // reads then give their defaults and writes fail
 }
 
 TRegIniFile::~TRegIniFile() {
-  if (key_) win::RegCloseKey(key_);
+  if (key_) RegCloseKey(key_);
 }
 
 std::string TRegIniFile::ReadString(const std::string& section, const std::string& ident, const std::string& fallback) {
   OpenKey sub;
-  if (win::RegOpenKeyExA(key_, section.c_str(), 0, sectionAccess_, &sub.key) != win::ERROR_SUCCESS) return fallback;
-  win::DWORD type = 0, size = 0;
-  if (win::RegQueryValueExA(sub.key, ident.c_str(), nullptr, &type, nullptr, &size) != win::ERROR_SUCCESS)
+  if (RegOpenKeyExA(key_, section.c_str(), 0, sectionAccess_, &sub.key) != ERROR_SUCCESS) return fallback;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(sub.key, ident.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
     return fallback;
-  if (type != win::REG_SZ && type != win::REG_EXPAND_SZ)
+  if (type != REG_SZ && type != REG_EXPAND_SZ)
     throw ERegistryException("Invalid data type for '" + ident + "'");
   std::string data(size, '\0');
-  if (win::RegQueryValueExA(sub.key, ident.c_str(), nullptr, &type, reinterpret_cast<win::BYTE*>(data.data()),
-                            &size) != win::ERROR_SUCCESS)
+  if (RegQueryValueExA(sub.key, ident.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                            &size) != ERROR_SUCCESS)
     return fallback;
   data.resize(size);
   return data.substr(0, data.find('\0'));
@@ -49,11 +53,11 @@ std::int32_t TRegIniFile::ReadInteger(const std::string& section, const std::str
 
 void TRegIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
   OpenKey sub;
-  if (win::RegCreateKeyExA(key_, section.c_str(), 0, nullptr, win::REG_OPTION_NON_VOLATILE, win::KEY_ALL_ACCESS,
-                           nullptr, &sub.key, nullptr) != win::ERROR_SUCCESS)
+  if (RegCreateKeyExA(key_, section.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                           nullptr, &sub.key, nullptr) != ERROR_SUCCESS)
     throw ERegistryException("Failed to create key " + section);
-  if (win::RegSetValueExA(sub.key, ident.c_str(), 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(value.c_str()),
-                          static_cast<win::DWORD>(value.size() + 1)) != win::ERROR_SUCCESS)
+  if (RegSetValueExA(sub.key, ident.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
     throw ERegistryException("Failed to set data for '" + ident + "'");
 }
 
@@ -62,6 +66,6 @@ void TRegIniFile::WriteInteger(const std::string& section, const std::string& id
 }
 
 void TRegIniFile::UpdateFile() {
-  if (!key_ || win::RegFlushKey(key_) != win::ERROR_SUCCESS)
+  if (!key_ || RegFlushKey(key_) != ERROR_SUCCESS)
     throw ERegistryException("Failed to write " + win::RegistryFilePath());
 }

@@ -1,5 +1,7 @@
 #include "dc_canvas.h"
 
+#include <string>
+
 namespace {
 
 RECT ToRECT(const TRect& r) { return {r.Left, r.Top, r.Right, r.Bottom}; }
@@ -13,13 +15,48 @@ COLORREF ColorToRGB(TColor color) {
   return color & 0xFFFFFF;
 }
 
+namespace {
+
+int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+// Whether the system has the face with Cyrillic letters (the window's texts
+// are Russian).
+bool HasCyrillicFace(const std::wstring& face) {
+  LOGFONTW wanted{};
+  wanted.lfCharSet = RUSSIAN_CHARSET;
+  lstrcpynW(wanted.lfFaceName, face.c_str(), LF_FACESIZE);
+  bool found = false;
+  HDC screen = GetDC(nullptr);
+  EnumFontFamiliesExW(screen, &wanted, FontFound, reinterpret_cast<LPARAM>(&found), 0);
+  ReleaseDC(nullptr, screen);
+  return found;
+}
+
+std::wstring FaceName(const std::string& family) {
+  wchar_t face[LF_FACESIZE] = {};
+  MultiByteToWideChar(CP_UTF8, 0, family.c_str(), -1, face, LF_FACESIZE - 1);
+  return face;
+}
+
+}  // namespace
+
 HFONT CreateDesignFont(const TFontDesc& font) {
   LOGFONTW log{};
   log.lfHeight = -font.PixelHeight;
   log.lfWeight = font.Bold ? FW_BOLD : FW_NORMAL;
   log.lfCharSet = DEFAULT_CHARSET;
-  const std::string face = font.Families.empty() ? std::string() : font.Families.front();
-  MultiByteToWideChar(CP_UTF8, 0, face.c_str(), -1, log.lfFaceName, LF_FACESIZE);
+  // The first face named that has Cyrillic letters, else the first one.
+  std::wstring face = font.Families.empty() ? std::wstring() : FaceName(font.Families.front());
+  for (const std::string& family : font.Families) {
+    if (HasCyrillicFace(FaceName(family))) {
+      face = FaceName(family);
+      break;
+    }
+  }
+  lstrcpynW(log.lfFaceName, face.c_str(), LF_FACESIZE);
   return CreateFontIndirectW(&log);
 }
 

@@ -55,6 +55,6 @@ class TDCCanvas : public TCustomCanvas {
   TColor fontColor_ = clWindowText;
 };
 
-// A font for a design's description: the first face it names, the
-// character height in pixels.
+// A font for a design's description: the first face it names that has
+// Cyrillic letters (else the first one), the character height in pixels.
 HFONT CreateDesignFont(const TFontDesc& font);

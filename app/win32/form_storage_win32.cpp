@@ -1,0 +1,160 @@
+#include "form_storage_win32.h"
+
+#include "flat_controls.h"
+#include "placement_text.h"
+#include "reg_ini_file.h"
+#include "strtoint.h"
+
+namespace {
+
+std::string ResolutionSuffix() {
+  return ::ResolutionSuffix(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+}
+
+}  // namespace
+
+// Reads the placement values of the store's section. A value of the wrong
+// type reads as missing, so that the rest of the restore goes on; the first
+// such error is kept, to be told once.
+class PlacementReader {
+ public:
+  PlacementReader(TRegIniFile& ini, std::string section) : ini_(ini), section_(std::move(section)) {}
+
+  std::string ReadString(const std::string& name, const std::string& fallback) {
+    try {
+      return ini_.ReadString(section_, name, fallback);
+    } catch (const ERegistryException& error) {
+      if (firstError_.empty()) firstError_ = error.what();
+      return fallback;
+    }
+  }
+  int ReadInteger(const std::string& name, int fallback) { return win::StrToIntDef(ReadString(name, ""), fallback); }
+  // The list under the name with the resolution suffix, else the plain name.
+  std::vector<std::string> ReadPos(const std::string& name, bool& found) {
+    std::string text = ReadString(name + ResolutionSuffix(), "");
+    if (text.empty()) text = ReadString(name, "");
+    found = found || !text.empty();
+    return SplitPos(text);
+  }
+  const std::string& FirstError() const { return firstError_; }
+
+ private:
+  TRegIniFile& ini_;
+  std::string section_;
+  std::string firstError_;
+};
+
+int ScreenPixelsPerInch() {
+  HDC screen = GetDC(nullptr);
+  const int ppi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return ppi;
+}
+
+TWinFormStorage::TWinFormStorage(HWND form, std::string key, std::string section, std::vector<Field> fields)
+    : form_(form), key_(std::move(key)), section_(std::move(section)), fields_(std::move(fields)) {}
+
+void TWinFormStorage::Report(const std::string& message) {
+  if (OnError) OnError(message);
+}
+
+int TWinFormStorage::Restore() {
+  saved_ = false;
+  int showCmd = SW_SHOWNORMAL;
+  std::string error;
+  try {
+    TRegIniFile ini(key_, KEY_READ);
+    PlacementReader reader(ini, section_);
+    if (reader.ReadInteger("FormVersion", 0) >= 0) {
+      RestorePosition(reader);
+      showCmd = RestoreState(reader);
+      RestoreFields(ini);
+    }
+    restored_ = true;
+    error = reader.FirstError();
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  // Told once; the next save writes the value again with its right type.
+  if (!error.empty()) Report(error);
+  return showCmd;
+}
+
+void TWinFormStorage::RestorePosition(PlacementReader& reader) {
+  WINDOWPLACEMENT placement{sizeof placement};
+  GetWindowPlacement(form_, &placement);
+  if (!IsWindowVisible(form_)) placement.showCmd = SW_HIDE;  // neither show nor activate it here
+  placement.flags = reader.ReadInteger("Flags", int(placement.flags));
+
+  bool found = false;
+  auto minMax = reader.ReadPos("MinMaxPos", found);
+  placement.ptMinPosition = {PosWord(minMax, 0, 0), PosWord(minMax, 1, 0)};
+  placement.ptMaxPosition = {PosWord(minMax, 2, 0), PosWord(minMax, 3, 0)};
+  const RECT current = placement.rcNormalPosition;
+  auto normal = reader.ReadPos("NormPos", found);
+  RECT& rect = placement.rcNormalPosition;
+  rect = {PosWord(normal, 0, current.left), PosWord(normal, 1, current.top), PosWord(normal, 2, current.right),
+          PosWord(normal, 3, current.bottom)};
+  const int pixelsPerInch = reader.ReadInteger("PixelsPerInch", ScreenPixelsPerInch());
+
+  if (!found || pixelsPerInch != ScreenPixelsPerInch()) return;
+  // The window's size is fixed: only the position is restored.
+  rect = {rect.left, rect.top, rect.left + current.right - current.left, rect.top + current.bottom - current.top};
+  if (rect.right > rect.left) SetWindowPlacement(form_, &placement);
+}
+
+int TWinFormStorage::RestoreState(PlacementReader& reader) {
+  // A window of fixed size has no maximised state; the main window opens
+  // normally and is minimised once it is up.
+  if (StateFromShowCmd(reader.ReadInteger("ShowCmd", 0)) == StoredState::Minimized)
+    PostMessageW(form_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  return SW_SHOWNORMAL;
+}
+
+void TWinFormStorage::RestoreFields(TRegIniFile& ini) {
+  for (const Field& field : fields_) {
+    try {
+      const std::string text = ini.ReadString(section_, field.valueName, WindowTextUtf8(field.window));
+      SetWindowTextW(field.window, Widen(TrimText(text)).c_str());
+    } catch (const ERegistryException&) {
+      // A value that is not text leaves its field as it is.
+    }
+  }
+}
+
+void TWinFormStorage::SaveAtDestruction() {
+  if (restored_ && !saved_) Save(true);
+}
+
+void TWinFormStorage::Save(bool destroying) {
+  if (!restored_) return;
+  try {
+    TRegIniFile ini(key_, KEY_ALL_ACCESS);
+    ini.WriteInteger(section_, "FormVersion", 0);
+    SavePosition(ini);
+    ini.WriteString(section_, "Visible", destroying ? "1" : "0");
+    for (const Field& field : fields_) ini.WriteString(section_, field.valueName, TrimText(WindowTextUtf8(field.window)));
+    ini.UpdateFile();
+    saved_ = true;
+  } catch (const std::exception& e) {
+    Report(e.what());
+  }
+}
+
+void TWinFormStorage::SavePosition(TRegIniFile& ini) {
+  WINDOWPLACEMENT placement{sizeof placement};
+  GetWindowPlacement(form_, &placement);
+  if (IsIconic(form_)) placement.showCmd = SW_SHOWMINIMIZED;
+  const std::string suffix = ResolutionSuffix();
+  const RECT& r = placement.rcNormalPosition;
+  const std::string minMax = FormatPos(placement.ptMinPosition.x, placement.ptMinPosition.y,
+                                       placement.ptMaxPosition.x, placement.ptMaxPosition.y);
+  const std::string normal = FormatPos(r.left, r.top, r.right, r.bottom);
+  ini.WriteInteger(section_, "Flags", int(placement.flags));
+  ini.WriteInteger(section_, "ShowCmd", int(placement.showCmd));
+  ini.WriteInteger(section_, "PixelsPerInch", ScreenPixelsPerInch());
+  ini.WriteString(section_, "MinMaxPos" + suffix, minMax);
+  ini.WriteString(section_, "MinMaxPos", minMax);
+  ini.WriteString(section_, "NormPos" + suffix, normal);
+  ini.WriteString(section_, "NormPos", normal);
+}

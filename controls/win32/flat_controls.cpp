@@ -1,0 +1,362 @@
+#include "flat_controls.h"
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "dc_canvas.h"
+
+namespace {
+
+constexpr wchar_t kGroupClass[] = L"TDsGroup";
+constexpr wchar_t kLabelClass[] = L"TRxLabel";
+
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
+template <class T>
+T* Data(HWND window) {
+  return reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void SetHandCursor() { SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649))); }  // IDC_HAND
+
+// --- TDsGroup --------------------------------------------------------------
+
+struct GroupData {
+  TDsGroupLook look;
+  TFontDesc font;
+};
+
+void PaintGroup(HWND window, const GroupData& data) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window, &ps);
+  RECT rc;
+  GetClientRect(window, &rc);
+  {
+    TDCCanvas canvas(dc);
+    canvas.SelectFontDesc(data.font);
+    data.look.Paint(canvas, rc.right, rc.bottom);
+  }
+  EndPaint(window, &ps);
+}
+
+LRESULT CALLBACK GroupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* data = Data<GroupData>(window);
+  switch (message) {
+    case WM_NCCREATE:
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+      break;
+    case WM_NCDESTROY:
+      delete data;
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      break;
+    case WM_ERASEBKGND:
+      return 1;  // the paint fills the whole panel
+    case WM_PAINT:
+      if (data) {
+        PaintGroup(window, *data);
+        return 0;
+      }
+      break;
+    case WM_COMMAND:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      return SendMessageW(GetParent(window), message, wParam, lParam);
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// --- TRxLabel --------------------------------------------------------------
+
+struct LabelData {
+  TRxLabelSetup setup;
+  std::u16string caption;
+  bool mouseOver = false;
+  bool leftButtonHeld = false;
+};
+
+TRxLabelLook::Text LabelText(HWND window, const LabelData& data) {
+  return {data.caption, data.setup.Font.Color, IsWindowEnabled(window) != FALSE};
+}
+
+void AutoSizeLabel(HWND window, const LabelData& data) {
+  RECT rc;
+  GetWindowRect(window, &rc);
+  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&rc), 2);
+  HDC screen = GetDC(nullptr);
+  TRect bounds;
+  {
+    TDCCanvas canvas(screen);
+    canvas.SelectFontDesc(data.setup.Font);
+    bounds = data.setup.Look.AutoSizeBounds(canvas, LabelText(window, data), rc.left, rc.right - rc.left,
+                                            rc.bottom - rc.top);
+  }
+  ReleaseDC(nullptr, screen);
+  SetWindowPos(window, nullptr, bounds.Left, rc.top, bounds.Width(), bounds.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void PaintLabel(HWND window, const LabelData& data) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window, &ps);
+  RECT rc;
+  GetClientRect(window, &rc);
+  {
+    TDCCanvas canvas(dc);
+    canvas.SelectFontDesc(data.setup.Font);
+    data.setup.Look.Paint(canvas, LabelText(window, data), rc.right, rc.bottom);
+  }
+  EndPaint(window, &ps);
+}
+
+bool CursorInside(HWND window) {
+  POINT p;
+  GetCursorPos(&p);
+  return WindowFromPoint(p) == window;
+}
+
+LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* data = Data<LabelData>(window);
+  switch (message) {
+    case WM_NCCREATE:
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+      break;
+    case WM_NCDESTROY:
+      delete data;
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      break;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT:
+      if (data) {
+        PaintLabel(window, *data);
+        return 0;
+      }
+      break;
+    case WM_SETCURSOR:
+      if (data && data->setup.HandCursor) {
+        SetHandCursor();
+        return TRUE;
+      }
+      break;
+    case WM_MOUSEMOVE:
+      if (data && !data->mouseOver && IsWindowEnabled(window)) {
+        data->mouseOver = true;
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
+        TrackMouseEvent(&track);
+      }
+      return 0;
+    case WM_MOUSELEAVE:
+      if (data && !data->leftButtonHeld) data->mouseOver = false;
+      return 0;
+    case WM_LBUTTONDOWN:
+      if (data && IsWindowEnabled(window)) {
+        data->leftButtonHeld = true;
+        SetCapture(window);
+      }
+      return 0;
+    case WM_LBUTTONUP:
+      if (data && data->leftButtonHeld) {
+        data->leftButtonHeld = false;
+        ReleaseCapture();
+        data->mouseOver = CursorInside(window);
+        if (data->mouseOver)
+          SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), LPARAM(window));
+      }
+      return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// --- TksoEdit --------------------------------------------------------------
+
+struct EditData {
+  TksoBorderState state;
+  TColor color = clWindow;
+};
+
+void DrawKsoFrame(HWND edit, const EditData& data) {
+  RECT rc;
+  GetWindowRect(edit, &rc);
+  HDC dc = GetWindowDC(edit);
+  {
+    TDCCanvas canvas(dc);
+    PaintKsoFrame(canvas, rc.right - rc.left, rc.bottom - rc.top, data.color, data.state.Current(GetFocus() == edit));
+  }
+  ReleaseDC(edit, dc);
+}
+
+constexpr UINT_PTR kEditSubclass = 1;
+constexpr wchar_t kEditDataProp[] = L"TksoEdit";
+constexpr UINT_PTR kButtonSubclass = 2;
+
+LRESULT CALLBACK EditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
+  auto* data = reinterpret_cast<EditData*>(ref);
+  switch (message) {
+    case WM_NCPAINT:
+      DefSubclassProc(edit, message, wParam, lParam);
+      DrawKsoFrame(edit, *data);
+      return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: {
+      const LRESULT result = DefSubclassProc(edit, message, wParam, lParam);
+      InvalidateKsoFrame(edit);
+      return result;
+    }
+    case WM_MOUSEMOVE:
+      if (!data->state.MouseOver) {
+        data->state.MouseOver = true;
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, edit, 0};
+        TrackMouseEvent(&track);
+        if (data->state.Flat) InvalidateKsoFrame(edit);
+      }
+      break;
+    case WM_MOUSELEAVE:
+      data->state.MouseOver = false;
+      if (data->state.Flat) InvalidateKsoFrame(edit);
+      break;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(edit, EditProc, kEditSubclass);
+      RemovePropW(edit, kEditDataProp);
+      delete data;
+      break;
+  }
+  return DefSubclassProc(edit, message, wParam, lParam);
+}
+
+EditData& EditState(HWND edit) { return *static_cast<EditData*>(GetPropW(edit, kEditDataProp)); }
+
+// --- TSEFlatButton ---------------------------------------------------------
+
+LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_SETCURSOR) {
+    SetHandCursor();
+    return TRUE;
+  }
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(button, ButtonProc, kButtonSubclass);
+  return DefSubclassProc(button, message, wParam, lParam);
+}
+
+HWND CreateChild(const wchar_t* windowClass, DWORD exStyle, DWORD style, HWND parent, int id, TPlace place,
+                 const std::string& text, void* param) {
+  return CreateWindowExW(exStyle, windowClass, Widen(text).c_str(), WS_CHILD | WS_VISIBLE | style, place.Left,
+                         place.Top, place.Width, place.Height, parent, reinterpret_cast<HMENU>(INT_PTR(id)),
+                         Instance(), param);
+}
+
+}  // namespace
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), int(wide.size()));
+  return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  std::string narrow(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr),
+                     '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), int(narrow.size()), nullptr,
+                      nullptr);
+  return narrow;
+}
+
+std::string WindowTextUtf8(HWND window) {
+  std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
+  text.resize(GetWindowTextW(window, text.data(), int(text.size())));
+  return Narrow(text);
+}
+
+void RegisterFlatControlClasses() {
+  static const bool registered = [] {
+    WNDCLASSW group{};
+    group.lpfnWndProc = GroupProc;
+    group.hInstance = Instance();
+    group.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    group.lpszClassName = kGroupClass;
+    RegisterClassW(&group);
+    WNDCLASSW label = group;
+    label.lpfnWndProc = LabelProc;
+    label.lpszClassName = kLabelClass;
+    RegisterClassW(&label);
+    return true;
+  }();
+  (void)registered;
+}
+
+HWND CreateDsGroup(HWND parent, TPlace place, const TDsGroupLook& look, const TFontDesc& font) {
+  RegisterFlatControlClasses();
+  return CreateChild(kGroupClass, WS_EX_CONTROLPARENT, WS_CLIPCHILDREN, parent, 0, place, "",
+                     new GroupData{look, font});
+}
+
+TDsGroupLook& DsGroupLook(HWND group) { return Data<GroupData>(group)->look; }
+
+void SetDsGroupEnabled(HWND group, bool enabled) {
+  for (HWND child = GetWindow(group, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    EnableWindow(child, enabled);
+  EnableWindow(group, enabled);
+}
+
+HWND CreateRxLabel(HWND parent, int id, TPlace place, const TRxLabelSetup& setup) {
+  RegisterFlatControlClasses();
+  auto data = std::make_unique<LabelData>();
+  data->setup = setup;
+  data->caption = std::u16string(reinterpret_cast<const char16_t*>(Widen(setup.Caption).c_str()));
+  LabelData* raw = data.release();
+  HWND label = CreateChild(kLabelClass, 0, 0, parent, id, place, setup.Caption, raw);
+  if (!label) {
+    delete raw;
+    return nullptr;
+  }
+  AutoSizeLabel(label, *raw);
+  return label;
+}
+
+void SetRxLabelCaption(HWND label, const std::string& caption) {
+  LabelData* data = Data<LabelData>(label);
+  data->setup.Caption = caption;
+  data->caption = std::u16string(reinterpret_cast<const char16_t*>(Widen(caption).c_str()));
+  SetWindowTextW(label, Widen(caption).c_str());
+  InvalidateRect(label, nullptr, TRUE);
+  AutoSizeLabel(label, *data);
+}
+
+bool RxLabelMouseOver(HWND label) { return Data<LabelData>(label)->mouseOver; }
+
+HWND CreateKsoEdit(HWND parent, int id, TPlace place, const std::string& text, HFONT font) {
+  HWND edit = CreateChild(L"EDIT", WS_EX_CLIENTEDGE, WS_TABSTOP | ES_AUTOHSCROLL, parent, id, place, text, nullptr);
+  if (!edit) return nullptr;
+  SendMessageW(edit, WM_SETFONT, WPARAM(font), FALSE);
+  auto* data = new EditData;
+  SetPropW(edit, kEditDataProp, data);
+  SetWindowSubclass(edit, EditProc, kEditSubclass, DWORD_PTR(data));
+  return edit;
+}
+
+TksoBorderState& KsoBorderOf(HWND edit) { return EditState(edit).state; }
+
+void SetKsoFlat(HWND edit, bool flat, bool loading) {
+  EditState(edit).state.SetFlat(flat, loading);
+  if (!loading) InvalidateKsoFrame(edit);
+}
+
+void InvalidateKsoFrame(HWND edit) {
+  RedrawWindow(edit, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+}
+
+TksoBorderStyle KsoCurrentStyle(HWND edit) { return EditState(edit).state.Current(GetFocus() == edit); }
+
+HWND CreateFlatButton(HWND parent, int id, TPlace place, const std::string& caption, HFONT font, bool isDefault) {
+  HWND button = CreateChild(L"BUTTON", 0, WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), parent, id,
+                            place, caption, nullptr);
+  if (!button) return nullptr;
+  SendMessageW(button, WM_SETFONT, WPARAM(font), FALSE);
+  // Flat once it has its parent, as the framework's button makes itself.
+  SetWindowLongA(button, GWL_STYLE, GetWindowLongA(button, GWL_STYLE) | BS_FLAT);
+  SetWindowSubclass(button, ButtonProc, kButtonSubclass, 0);
+  return button;
+}

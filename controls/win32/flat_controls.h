@@ -1,0 +1,63 @@
+// The flat controls as Windows windows, painted by the shared look code over
+// the real GDI:
+//   - TDsGroup, a window class: the group panel. It passes WM_COMMAND and
+//     the WM_CTLCOLOR messages of its children on to its parent, and is a
+//     control parent, so that Tab moves through its children;
+//   - TRxLabel, a window class: the shadowed label, sized to its text; a
+//     left click sends WM_COMMAND (its id, STN_CLICKED) to its parent;
+//   - TksoEdit: the system's single-line EDIT with a two-pixel client edge,
+//     whose frame (the non-client area) the flat border code paints;
+//   - TSEFlatButton: the system's push button with BS_FLAT.
+// The edit, the button and a label with a hand cursor show the hand while the
+// mouse is over them. Each window keeps its own state and frees it when it
+// is destroyed. Text is UTF-8 in and out.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "border_style.h"
+#include "canvas.h"
+#include "ds_group_look.h"
+#include "rx_label_look.h"
+
+// Registers the window classes (once per process).
+void RegisterFlatControlClasses();
+
+struct TPlace {
+  int Left, Top, Width, Height;
+};
+
+// UTF-8 <-> UTF-16.
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+// A window's text, UTF-8.
+std::string WindowTextUtf8(HWND window);
+
+HWND CreateDsGroup(HWND parent, TPlace place, const TDsGroupLook& look, const TFontDesc& font);
+TDsGroupLook& DsGroupLook(HWND group);
+// Sets the enabled state of every child, first to last, then the panel's own.
+void SetDsGroupEnabled(HWND group, bool enabled);
+
+struct TRxLabelSetup {
+  std::string Caption;
+  TFontDesc Font;
+  TRxLabelLook Look;
+  bool HandCursor = false;
+};
+HWND CreateRxLabel(HWND parent, int id, TPlace place, const TRxLabelSetup& setup);
+// Sets the caption, repaints and sizes the label to it.
+void SetRxLabelCaption(HWND label, const std::string& caption);
+bool RxLabelMouseOver(HWND label);
+
+HWND CreateKsoEdit(HWND parent, int id, TPlace place, const std::string& text, HFONT font);
+// The edit's border state; after changing it, InvalidateKsoFrame repaints.
+TksoBorderState& KsoBorderOf(HWND edit);
+void SetKsoFlat(HWND edit, bool flat, bool loading);
+// Repaints the whole control, frame included, before returning.
+void InvalidateKsoFrame(HWND edit);
+// The style the frame shows now.
+TksoBorderStyle KsoCurrentStyle(HWND edit);
+
+HWND CreateFlatButton(HWND parent, int id, TPlace place, const std::string& caption, HFONT font, bool isDefault);

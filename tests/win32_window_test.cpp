@@ -1,0 +1,274 @@
+// The Win32 window under Wine, in a real X server (wine_display.sh): its
+// settings in Wine's registry, its start command, its fields' frames and its
+// keys.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "flat_controls.h"
+#include "form1_win32.h"
+#include "loopback.h"
+#include "notices.h"
+#include "start_command.h"
+
+namespace {
+
+constexpr char kSection[] = "Dorwen\\Velotrunk";
+
+void ClearStore() { RegDeleteTreeA(HKEY_CURRENT_USER, "Dorwen"); }
+
+struct Value {
+  DWORD type;
+  std::string text;
+};
+
+std::map<std::string, Value> StoredValues() {
+  std::map<std::string, Value> values;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSection, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    BYTE data[512];
+    DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    values[name] = {type, std::string(reinterpret_cast<char*>(data), dataSize ? dataSize - 1 : 0)};
+  }
+  RegCloseKey(key);
+  return values;
+}
+
+void SetDword(const char* name, DWORD value) {
+  HKEY key;
+  RegCreateKeyExA(HKEY_CURRENT_USER, kSection, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+RECT WindowRect(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  return r;
+}
+
+// Lets the window handle what is queued (paint, posted messages).
+void Pump() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// Records message boxes instead of showing them.
+struct BoxRecorder {
+  struct Box {
+    std::string text, caption;
+    UINT type;
+  };
+  std::vector<Box> boxes;
+  BoxRecorder() {
+    win::SetMessageBoxHandler([this](HWND, const std::string& text, const std::string& caption, UINT type) {
+      boxes.push_back({text, caption, type});
+      return 1;
+    });
+  }
+  ~BoxRecorder() { win::SetMessageBoxHandler(nullptr); }
+};
+
+// Sends text to the loopback port and reads as many bytes back; empty on
+// any failure.
+std::string RoundTrip(int port, const std::string& text) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  DWORD timeout = 3000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(u_short(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(s, text.data(), int(text.size()), 0) == int(text.size())) {
+    char buffer[256];
+    while (reply.size() < text.size()) {
+      const int n = recv(s, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      reply.append(buffer, n);
+    }
+  }
+  closesocket(s);
+  return reply;
+}
+
+bool PressKey(TForm1& form, HWND target, WPARAM key) {
+  MSG message{target, WM_KEYDOWN, key, 1};
+  return form.HandleDialogKey(message);
+}
+
+class Win32Window : public testing::Test {
+ protected:
+  void SetUp() override { ClearStore(); }
+  void TearDown() override { ClearStore(); }
+};
+
+TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
+  RECT moved;
+  {
+    TForm1 form;
+    form.Show();
+    Pump();
+    const RECT r = WindowRect(form.Handle);
+    EXPECT_NEAR((r.left + r.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((r.top + r.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+    RECT client;
+    GetClientRect(form.Handle, &client);
+    EXPECT_EQ(client.right, 256);
+    EXPECT_EQ(client.bottom, 168);
+    EXPECT_TRUE(StoredValues().empty()) << "opening writes nothing";
+
+    SetWindowTextW(form.ip, L"  4000 ");
+    SetWindowTextW(form.op, L"");
+    SetWindowPos(form.Handle, nullptr, 100, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    moved = WindowRect(form.Handle);
+    SendMessageW(form.Handle, WM_CLOSE, 0, 0);
+    EXPECT_EQ(form.Handle, nullptr);
+  }
+  const auto values = StoredValues();
+  const char* names[] = {"FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos", "NormPos",
+                         "Visible", "ip_Text", "oip_Text", "op_Text"};
+  EXPECT_EQ(values.size(), 12u);
+  for (const char* name : names) {
+    ASSERT_TRUE(values.count(name)) << name;
+    EXPECT_EQ(values.at(name).type, DWORD(REG_SZ)) << name;
+  }
+  EXPECT_EQ(values.at("FormVersion").text, "0");
+  EXPECT_EQ(values.at("Visible").text, "0");
+  EXPECT_EQ(values.at("ShowCmd").text, "1");
+  EXPECT_EQ(values.at("ip_Text").text, "4000");
+  EXPECT_EQ(values.at("oip_Text").text, "192.168.1.1");
+  EXPECT_EQ(values.at("op_Text").text, "");
+
+  TForm1 again;
+  again.Show();
+  Pump();
+  EXPECT_EQ(WindowTextUtf8(again.ip), "4000");
+  EXPECT_EQ(WindowTextUtf8(again.op), "") << "an emptied field comes back empty";
+  const RECT r = WindowRect(again.Handle);
+  EXPECT_EQ(r.left, moved.left);
+  EXPECT_EQ(r.top, moved.top);
+  EXPECT_EQ(r.right - r.left, moved.right - moved.left);
+}
+
+TEST_F(Win32Window, AValueOfTheWrongTypeIsToldOnceAndWrittenBackRight) {
+  SetDword("ip_Text", 7);
+  SetDword("Flags", 7);
+  TForm1 form;
+  std::vector<std::string> errors;
+  form.FormStorage1->OnError = [&](const std::string& message) { errors.push_back(message); };
+  form.Show();
+  EXPECT_EQ(WindowTextUtf8(form.ip), "3128") << "the field keeps its text";
+  EXPECT_EQ(errors, std::vector<std::string>{"Invalid data type for 'Flags'"});
+  form.FormStorage1->SaveAtClose();
+  EXPECT_EQ(StoredValues().at("Flags").type, DWORD(REG_SZ));
+  EXPECT_EQ(StoredValues().at("ip_Text").text, "3128");
+}
+
+TEST_F(Win32Window, TheEndOfTheSessionSaves) {
+  TForm1 form;
+  form.Show();
+  SetWindowTextW(form.oip, L"127.0.0.2");
+  SendMessageW(form.Handle, WM_QUERYENDSESSION, 0, 0);
+  SendMessageW(form.Handle, WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(StoredValues().at("oip_Text").text, "127.0.0.2");
+}
+
+TEST_F(Win32Window, ValuesTheRelayCannotUseShowTheErrorBoxAndKeepTheWindowIdle) {
+  struct Case {
+    const wchar_t *listen, *address, *server;
+  };
+  const Case cases[] = {
+      {L"70000", L"127.0.0.1", L"80"},      // port out of range
+      {L"3128 ", L"127.0.0.1", L"80"},      // trailing blank
+      {L"3128", L"127.0.0.1", L""},         // empty server port
+      {L"3128", L"localhost", L"80"},       // not an IPv4 address
+      {L"3128", L"127.0.0.1", L"0x10000"},  // hexadecimal, out of range
+      {L"5000", L"127.0.0.1", L"5000"},     // the relay's own port
+  };
+  TForm1 form;
+  form.Show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.listen) + " " + Narrow(c.address) + " " + Narrow(c.server));
+    BoxRecorder recorder;
+    SetWindowTextW(form.ip, c.listen);
+    SetWindowTextW(form.oip, c.address);
+    SetWindowTextW(form.op, c.server);
+    form.btnClick();
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_EQ(recorder.boxes[0].text, "Неверно указаны параметры или порт используется!");
+    EXPECT_EQ(recorder.boxes[0].caption, "Error");
+    EXPECT_EQ(recorder.boxes[0].type, UINT(win::MB_ICONERROR));
+    EXPECT_FALSE(form.Running());
+  }
+}
+
+TEST_F(Win32Window, EnterInAFieldStartsTheRelayWhichCarriesALoopbackConnection) {
+  loopback::TestServer server(loopback::TestServer::kEcho);
+  const int port = loopback::FreePort();
+  TForm1 form;
+  form.Show();
+  SetWindowTextW(form.ip, std::to_wstring(port).c_str());
+  SetWindowTextW(form.oip, L"127.0.0.1");
+  SetWindowTextW(form.op, std::to_wstring(server.port()).c_str());
+  SetFocus(form.oip);
+  EXPECT_TRUE(PressKey(form, form.oip, VK_RETURN));
+  EXPECT_TRUE(form.Running());
+  EXPECT_FALSE(IsWindowVisible(form.btn));
+  EXPECT_TRUE(loopback::WaitUntil([&] { return RoundTrip(port, "through the relay") == "through the relay"; }));
+  // After the start Enter does nothing more.
+  BoxRecorder recorder;
+  EXPECT_TRUE(PressKey(form, form.ip, VK_RETURN));
+  EXPECT_TRUE(recorder.boxes.empty());
+  StopStartedRelay();
+}
+
+TEST_F(Win32Window, TabRunsThroughButtonAndFieldsInTheirOrder) {
+  TForm1 form;
+  form.Show();
+  SetForegroundWindow(form.Handle);
+  SetFocus(form.btn);
+  std::vector<HWND> order;
+  for (int i = 0; i < 4; ++i) {
+    PressKey(form, GetFocus(), VK_TAB);
+    order.push_back(GetFocus());
+  }
+  EXPECT_EQ(order, (std::vector<HWND>{form.ip, form.oip, form.op, form.btn}));
+}
+
+TEST_F(Win32Window, FieldFramesFollowFocusAndHover) {
+  TForm1 form;
+  form.Show();
+  SetForegroundWindow(form.Handle);
+  SetFocus(form.btn);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsEtched);
+  SetFocus(form.ip);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsOuterSunken);
+  SendMessageW(form.oip, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(KsoCurrentStyle(form.oip), kbsOuterSunken) << "hovered";
+  SetFocus(form.op);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsEtched);
+  SendMessageW(form.oip, WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(KsoCurrentStyle(form.oip), kbsEtched);
+  // Flat set at run time puts back the initial styles.
+  SetKsoFlat(form.oip, true, false);
+  EXPECT_EQ(KsoCurrentStyle(form.oip), kbsSolid);
+  KsoBorderOf(form.oip).Flat = false;
+  SendMessageW(form.oip, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(KsoCurrentStyle(form.oip), kbsSunken) << "not flat: hover changes nothing";
+}
+
+}  // namespace
