@@ -2,7 +2,6 @@
 // settings in Wine's registry, its start command, its fields' frames and its
 // keys.
 #include <gtest/gtest.h>
-#include <winsock2.h>
 #include <windows.h>
 
 #include <map>
@@ -13,6 +12,7 @@
 #include "form1_win32.h"
 #include "loopback.h"
 #include "notices.h"
+#include "roundtrip.h"
 #include "start_command.h"
 
 namespace {
@@ -78,32 +78,6 @@ struct BoxRecorder {
   }
   ~BoxRecorder() { win::SetMessageBoxHandler(nullptr); }
 };
-
-// Sends text to the loopback port and reads as many bytes back; empty on
-// any failure.
-std::string RoundTrip(int port, const std::string& text) {
-  WSADATA data;
-  WSAStartup(MAKEWORD(2, 2), &data);
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  DWORD timeout = 3000;
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(u_short(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(s, text.data(), int(text.size()), 0) == int(text.size())) {
-    char buffer[256];
-    while (reply.size() < text.size()) {
-      const int n = recv(s, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      reply.append(buffer, n);
-    }
-  }
-  closesocket(s);
-  return reply;
-}
 
 bool PressKey(TForm1& form, HWND target, WPARAM key) {
   MSG message{target, WM_KEYDOWN, key, 1};

@@ -48,6 +48,7 @@ HFONT CreateDesignFont(const TFontDesc& font) {
   log.lfHeight = -font.PixelHeight;
   log.lfWeight = font.Bold ? FW_BOLD : FW_NORMAL;
   log.lfCharSet = DEFAULT_CHARSET;
+  log.lfQuality = NONANTIALIASED_QUALITY;  // crisp, like the design's bitmap face
   // The first face named that has Cyrillic letters, else the first one.
   std::wstring face = font.Families.empty() ? std::wstring() : FaceName(font.Families.front());
   for (const std::string& family : font.Families) {

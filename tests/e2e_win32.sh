@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# End to end under Wine in a real X server with a real window manager
+# (Openbox), as a user meets velotrunk.exe:
+#   e2e_win32.sh WINE VELOTRUNK_EXE HELPER_EXE
+# (WINEPREFIX in the environment.) The fields are typed, Enter starts the
+# relay and a loopback connection goes through it; the window is moved and
+# closed through the window manager; Wine's registry then holds the twelve
+# values; the program opened again stands where it was closed, and Enter
+# relays on the stored ports. With VELOTRUNK_SCREENSHOTS=DIR it saves the
+# idle window there as window-win32.png. Exits 77 (skipped) when Xvfb,
+# xdotool or openbox is missing.
+set -euo pipefail
+wine=$1
+app=$2
+helper=$3
+shots=${VELOTRUNK_SCREENSHOTS:-}
+for tool in Xvfb xdotool openbox; do command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }; done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+# Waits up to twenty seconds for a command to succeed.
+wait_for() {
+  for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+openbox >"$work/wm.log" 2>&1 &
+pids+=($!)
+
+"$wine" reg delete 'HKCU\Dorwen' /f >/dev/null 2>&1 || true
+"$wine" "$helper" echo >"$work/echo.port" 2>/dev/null &
+pids+=($!)
+wait_for test -s "$work/echo.port" || fail "echo server did not start"
+server_port=$(tr -d '\r' <"$work/echo.port")
+listen_port=$("$wine" "$helper" freeport | tr -d '\r')
+
+# Starts the program and waits for its window; sets app_pid and window.
+open_window() {
+  "$wine" "$app" >"$work/app.log" 2>&1 &
+  app_pid=$!
+  pids+=($app_pid)
+  wait_for xdotool search --name '^IP VeloTrunk$' >/dev/null || fail "the window did not open"
+  window=$(xdotool search --name '^IP VeloTrunk$' | head -1)
+  wait_for xdotool windowactivate --sync "$window" 2>/dev/null || true
+  sleep 0.5
+}
+# Replaces the text of the field whose top-left corner is at x, y.
+type_field() {
+  xdotool mousemove --window "$window" $(($1 + 10)) $(($2 + 10)) click 1
+  xdotool key --clearmodifiers End shift+Home BackSpace
+  xdotool type --delay 20 "$3"
+}
+position() { xdotool getwindowgeometry "$window" | awk '/Position/ { print $2 }'; }
+close_window() {
+  xdotool key --clearmodifiers alt+F4
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || return 0; sleep 0.1; done
+  fail "the window did not close"
+}
+
+open_window
+[ -z "$shots" ] || import -window "$window" "$shots/window-win32.png"
+type_field 128 16 "$listen_port"
+type_field 128 52 "127.0.0.1"
+type_field 128 88 "$server_port"
+xdotool key --clearmodifiers Return
+"$wine" "$helper" roundtrip "$listen_port" "through velotrunk.exe" >/dev/null || fail "no relay after Enter"
+xdotool windowmove "$window" 120 90
+sleep 0.5
+moved=$(position)
+close_window
+
+values=$("$wine" reg query 'HKCU\Dorwen\Velotrunk' | tr -d '\r')
+count=$(grep -c 'REG_SZ' <<<"$values" || true)
+[ "$count" -eq 12 ] || fail "the registry holds $count values: $values"
+grep -q "ip_Text    REG_SZ    $listen_port\$" <<<"$values" || fail "ip_Text not stored: $values"
+
+open_window
+[ "$(position)" = "$moved" ] || fail "reopened at $(position), closed at $moved"
+xdotool key --clearmodifiers Return
+"$wine" "$helper" roundtrip "$listen_port" "stored fields" >/dev/null || fail "the stored fields did not relay"
+close_window
+echo PASS
