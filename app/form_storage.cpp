@@ -4,6 +4,7 @@
 #include <QMetaProperty>
 
 #include "exception_report.h"
+#include "placement_reader.h"
 #include "placement_text.h"
 #include "reg_ini_file.h"
 #include "registry.h"
@@ -74,40 +75,6 @@ bool IsFirstShow(const QEvent* event) {
 }
 
 }  // namespace
-
-// Reads the placement values of the store's section. A value of the wrong
-// type reads as missing, so that the rest of the restore goes on; the first
-// such error is kept, to be told once.
-class PlacementReader {
- public:
-  PlacementReader(TRegIniFile& ini, std::string section) : ini_(ini), section_(std::move(section)) {}
-
-  std::string ReadString(const std::string& name, const std::string& fallback) {
-    try {
-      return ini_.ReadString(section_, name, fallback);
-    } catch (const ERegistryException& error) {
-      if (firstError_.empty()) firstError_ = error.what();
-      return fallback;
-    }
-  }
-  std::int32_t ReadInteger(const std::string& name, std::int32_t fallback) {
-    return win::StrToIntDef(ReadString(name, ""), fallback);
-  }
-  // The position list under the name with the resolution suffix, else under
-  // the plain name; `found` is set when either is non-empty.
-  std::vector<std::string> ReadPos(const std::string& name, bool& found) {
-    std::string text = ReadString(name + ResolutionSuffix(), "");
-    if (text.empty()) text = ReadString(name, "");
-    found = found || !text.empty();
-    return SplitPos(text);
-  }
-  const std::string& FirstError() const { return firstError_; }
-
- private:
-  TRegIniFile& ini_;
-  std::string section_;
-  std::string firstError_;
-};
 
 // ---------------------------------------------------------------------------
 // TFormPlacement
@@ -180,7 +147,7 @@ void TFormPlacement::Restore() {
   std::string typeError;
   {
     TRegIniFile ini(iniFileName_.toStdString(), win::KEY_READ);
-    PlacementReader reader(ini, Section());
+    PlacementReader reader(ini, Section(), ResolutionSuffix());
     if (reader.ReadInteger("FormVersion", 0) >= version_) {
       if (options_ & fpPosition) RestorePosition(reader);
       if (options_ & fpState) RestoreState(reader);

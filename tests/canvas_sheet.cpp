@@ -28,6 +28,50 @@ namespace {
 constexpr TColor kRed = 0x0000C8;   // $00BBGGRR
 constexpr TColor kBlue = 0xC80000;
 
+// A canvas that draws on another one moved by (dx, dy): a control paints
+// from its own origin.
+class ShiftedCanvas final : public TCustomCanvas {
+ public:
+  ShiftedCanvas(TCustomCanvas& canvas, int dx, int dy) : c_(canvas), dx_(dx), dy_(dy) {}
+  void Rectangle(int x1, int y1, int x2, int y2) override {
+    Sync();
+    c_.Rectangle(x1 + dx_, y1 + dy_, x2 + dx_, y2 + dy_);
+  }
+  void RoundRect(int x1, int y1, int x2, int y2, int w, int h) override {
+    Sync();
+    c_.RoundRect(x1 + dx_, y1 + dy_, x2 + dx_, y2 + dy_, w, h);
+  }
+  void FrameRect(const TRect& r) override { Sync(); c_.FrameRect(Move(r)); }
+  void FillRect(const TRect& r) override { Sync(); c_.FillRect(Move(r)); }
+  void MoveTo(int x, int y) override { c_.MoveTo(x + dx_, y + dy_); }
+  void LineTo(int x, int y) override { Sync(); c_.LineTo(x + dx_, y + dy_); }
+  void DrawFocusRect(const TRect& r) override { c_.DrawFocusRect(Move(r)); }
+  void DrawEdge(const TRect& r, unsigned edge, unsigned flags) override { c_.DrawEdge(Move(r), edge, flags); }
+  void SelectFontDesc(const TFontDesc& font) override { c_.SelectFontDesc(font); }
+  TColor SetFontColor(TColor color) override { return c_.SetFontColor(color); }
+  int TextWidthW(std::u16string_view text) override { return c_.TextWidthW(text); }
+  int TextHeightW(std::u16string_view text) override { return c_.TextHeightW(text); }
+  int DrawTextW(std::u16string_view text, TRect& r, unsigned format) override {
+    TRect moved = Move(r);
+    const int result = c_.DrawTextW(text, moved, format);
+    OffsetRect(moved, -dx_, -dy_);
+    r = moved;
+    return result;
+  }
+
+ private:
+  void Sync() {
+    c_.Pen = Pen;
+    c_.Brush = Brush;
+  }
+  TRect Move(TRect r) const {
+    OffsetRect(r, dx_, dy_);
+    return r;
+  }
+  TCustomCanvas& c_;
+  int dx_, dy_;
+};
+
 // Twelve border styles in a row, each in a 22 x 14 rectangle, then the flat
 // edit's whole frame (wiped with clWindow) at the main window's size.
 void PaintBorders(TCustomCanvas& canvas, int y) {
@@ -37,18 +81,12 @@ void PaintBorders(TCustomCanvas& canvas, int y) {
     DrawBorder(canvas, {x, y, x + 22, y + 14}, TksoBorderStyle(style));
   }
   for (int i = 0; i < 2; ++i) {
-    const TksoBorderStyle style = i == 0 ? kbsEtched : kbsOuterSunken;
     const int x = 4 + i * 130;
     canvas.Brush.Style = bsSolid;
     canvas.Brush.Color = clWindow;
     canvas.FillRect({x, y + 20, x + 121, y + 41});
-    TRect r{x, y + 20, x + 121, y + 41};
-    canvas.Pen.Style = psSolid;
-    canvas.Pen.Color = clWindow;
-    canvas.Brush.Style = bsClear;
-    canvas.Rectangle(r);
-    canvas.Rectangle(r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1);
-    DrawBorder(canvas, r, style);
+    ShiftedCanvas edit(canvas, x, y + 20);
+    PaintKsoFrame(edit, 121, 21, clWindow, i == 0 ? kbsEtched : kbsOuterSunken);
   }
 }
 
@@ -92,50 +130,6 @@ void PaintSquares(TCustomCanvas& canvas, int y) {
   canvas.LineTo(150, y);
   canvas.LineTo(150, y + 20);
 }
-
-// A canvas that draws on another one moved by (dx, dy): a group paints from
-// its own origin.
-class ShiftedCanvas final : public TCustomCanvas {
- public:
-  ShiftedCanvas(TCustomCanvas& canvas, int dx, int dy) : c_(canvas), dx_(dx), dy_(dy) {}
-  void Rectangle(int x1, int y1, int x2, int y2) override {
-    Sync();
-    c_.Rectangle(x1 + dx_, y1 + dy_, x2 + dx_, y2 + dy_);
-  }
-  void RoundRect(int x1, int y1, int x2, int y2, int w, int h) override {
-    Sync();
-    c_.RoundRect(x1 + dx_, y1 + dy_, x2 + dx_, y2 + dy_, w, h);
-  }
-  void FrameRect(const TRect& r) override { Sync(); c_.FrameRect(Move(r)); }
-  void FillRect(const TRect& r) override { Sync(); c_.FillRect(Move(r)); }
-  void MoveTo(int x, int y) override { c_.MoveTo(x + dx_, y + dy_); }
-  void LineTo(int x, int y) override { Sync(); c_.LineTo(x + dx_, y + dy_); }
-  void DrawFocusRect(const TRect& r) override { c_.DrawFocusRect(Move(r)); }
-  void DrawEdge(const TRect& r, unsigned edge, unsigned flags) override { c_.DrawEdge(Move(r), edge, flags); }
-  void SelectFontDesc(const TFontDesc& font) override { c_.SelectFontDesc(font); }
-  TColor SetFontColor(TColor color) override { return c_.SetFontColor(color); }
-  int TextWidthW(std::u16string_view text) override { return c_.TextWidthW(text); }
-  int TextHeightW(std::u16string_view text) override { return c_.TextHeightW(text); }
-  int DrawTextW(std::u16string_view text, TRect& r, unsigned format) override {
-    TRect moved = Move(r);
-    const int result = c_.DrawTextW(text, moved, format);
-    OffsetRect(moved, -dx_, -dy_);
-    r = moved;
-    return result;
-  }
-
- private:
-  void Sync() {
-    c_.Pen = Pen;
-    c_.Brush = Brush;
-  }
-  TRect Move(TRect r) const {
-    OffsetRect(r, dx_, dy_);
-    return r;
-  }
-  TCustomCanvas& c_;
-  int dx_, dy_;
-};
 
 // Group panels without a caption: the groove of corner radii the setter
 // keeps, with and without 3-D, with a face. (A face with radius 3 has

@@ -80,7 +80,11 @@ struct BoxRecorder {
 };
 
 bool PressKey(TForm1& form, HWND target, WPARAM key) {
-  MSG message{target, WM_KEYDOWN, key, 1};
+  MSG message{};
+  message.hwnd = target;
+  message.message = WM_KEYDOWN;
+  message.wParam = key;
+  message.lParam = 1;
   return form.HandleDialogKey(message);
 }
 
@@ -243,6 +247,15 @@ TEST_F(Win32Window, FieldFramesFollowFocusAndHover) {
   KsoBorderOf(form.oip).Flat = false;
   SendMessageW(form.oip, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
   EXPECT_EQ(KsoCurrentStyle(form.oip), kbsSunken) << "not flat: hover changes nothing";
+}
+
+TEST_F(Win32Window, ThePanelPassesItsEnabledStateToEveryChild) {
+  TForm1 form;
+  EnableWindow(form.oip, FALSE);
+  SetDsGroupEnabled(form.DsGroup1, false);
+  for (HWND child : {form.lbl, form.btn, form.ip, form.oip, form.op, form.RxLabel1}) EXPECT_FALSE(IsWindowEnabled(child));
+  SetDsGroupEnabled(form.DsGroup1, true);
+  for (HWND child : {form.lbl, form.btn, form.ip, form.oip, form.op, form.RxLabel1}) EXPECT_TRUE(IsWindowEnabled(child));
 }
 
 }  // namespace

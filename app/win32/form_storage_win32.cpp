@@ -1,6 +1,7 @@
 #include "form_storage_win32.h"
 
 #include "flat_controls.h"
+#include "placement_reader.h"
 #include "placement_text.h"
 #include "reg_ini_file.h"
 #include "strtoint.h"
@@ -12,37 +13,6 @@ std::string ResolutionSuffix() {
 }
 
 }  // namespace
-
-// Reads the placement values of the store's section. A value of the wrong
-// type reads as missing, so that the rest of the restore goes on; the first
-// such error is kept, to be told once.
-class PlacementReader {
- public:
-  PlacementReader(TRegIniFile& ini, std::string section) : ini_(ini), section_(std::move(section)) {}
-
-  std::string ReadString(const std::string& name, const std::string& fallback) {
-    try {
-      return ini_.ReadString(section_, name, fallback);
-    } catch (const ERegistryException& error) {
-      if (firstError_.empty()) firstError_ = error.what();
-      return fallback;
-    }
-  }
-  int ReadInteger(const std::string& name, int fallback) { return win::StrToIntDef(ReadString(name, ""), fallback); }
-  // The list under the name with the resolution suffix, else the plain name.
-  std::vector<std::string> ReadPos(const std::string& name, bool& found) {
-    std::string text = ReadString(name + ResolutionSuffix(), "");
-    if (text.empty()) text = ReadString(name, "");
-    found = found || !text.empty();
-    return SplitPos(text);
-  }
-  const std::string& FirstError() const { return firstError_; }
-
- private:
-  TRegIniFile& ini_;
-  std::string section_;
-  std::string firstError_;
-};
 
 int ScreenPixelsPerInch() {
   HDC screen = GetDC(nullptr);
@@ -64,7 +34,7 @@ int TWinFormStorage::Restore() {
   std::string error;
   try {
     TRegIniFile ini(key_, KEY_READ);
-    PlacementReader reader(ini, section_);
+    PlacementReader reader(ini, section_, ResolutionSuffix());
     if (reader.ReadInteger("FormVersion", 0) >= 0) {
       RestorePosition(reader);
       showCmd = RestoreState(reader);
@@ -81,7 +51,8 @@ int TWinFormStorage::Restore() {
 }
 
 void TWinFormStorage::RestorePosition(PlacementReader& reader) {
-  WINDOWPLACEMENT placement{sizeof placement};
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
   GetWindowPlacement(form_, &placement);
   if (!IsWindowVisible(form_)) placement.showCmd = SW_HIDE;  // neither show nor activate it here
   placement.flags = reader.ReadInteger("Flags", int(placement.flags));
@@ -142,7 +113,8 @@ void TWinFormStorage::Save(bool destroying) {
 }
 
 void TWinFormStorage::SavePosition(TRegIniFile& ini) {
-  WINDOWPLACEMENT placement{sizeof placement};
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
   GetWindowPlacement(form_, &placement);
   if (IsIconic(form_)) placement.showCmd = SW_SHOWMINIMIZED;
   const std::string suffix = ResolutionSuffix();

@@ -18,6 +18,22 @@ T* Data(HWND window) {
   return reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+// Keeps the window's data, handed over at creation, and frees it when the
+// window goes: true when the message was one of those.
+template <class T>
+bool KeepData(HWND window, UINT message, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    return true;
+  }
+  if (message == WM_NCDESTROY) {
+    delete Data<T>(window);
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    return true;
+  }
+  return false;
+}
+
 void SetHandCursor() { SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649))); }  // IDC_HAND
 
 // --- TDsGroup --------------------------------------------------------------
@@ -41,16 +57,9 @@ void PaintGroup(HWND window, const GroupData& data) {
 }
 
 LRESULT CALLBACK GroupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (KeepData<GroupData>(window, message, lParam)) return DefWindowProcW(window, message, wParam, lParam);
   auto* data = Data<GroupData>(window);
   switch (message) {
-    case WM_NCCREATE:
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-      break;
-    case WM_NCDESTROY:
-      delete data;
-      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      break;
     case WM_ERASEBKGND:
       return 1;  // the paint fills the whole panel
     case WM_PAINT:
@@ -73,7 +82,6 @@ LRESULT CALLBACK GroupProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 struct LabelData {
   TRxLabelSetup setup;
   std::u16string caption;
-  bool mouseOver = false;
   bool leftButtonHeld = false;
 };
 
@@ -117,16 +125,9 @@ bool CursorInside(HWND window) {
 }
 
 LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (KeepData<LabelData>(window, message, lParam)) return DefWindowProcW(window, message, wParam, lParam);
   auto* data = Data<LabelData>(window);
   switch (message) {
-    case WM_NCCREATE:
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-      break;
-    case WM_NCDESTROY:
-      delete data;
-      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      break;
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT:
@@ -141,16 +142,6 @@ LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         return TRUE;
       }
       break;
-    case WM_MOUSEMOVE:
-      if (data && !data->mouseOver && IsWindowEnabled(window)) {
-        data->mouseOver = true;
-        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
-        TrackMouseEvent(&track);
-      }
-      return 0;
-    case WM_MOUSELEAVE:
-      if (data && !data->leftButtonHeld) data->mouseOver = false;
-      return 0;
     case WM_LBUTTONDOWN:
       if (data && IsWindowEnabled(window)) {
         data->leftButtonHeld = true;
@@ -161,8 +152,7 @@ LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       if (data && data->leftButtonHeld) {
         data->leftButtonHeld = false;
         ReleaseCapture();
-        data->mouseOver = CursorInside(window);
-        if (data->mouseOver)
+        if (CursorInside(window))
           SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), LPARAM(window));
       }
       return 0;
@@ -293,8 +283,6 @@ HWND CreateDsGroup(HWND parent, TPlace place, const TDsGroupLook& look, const TF
                      new GroupData{look, font});
 }
 
-TDsGroupLook& DsGroupLook(HWND group) { return Data<GroupData>(group)->look; }
-
 void SetDsGroupEnabled(HWND group, bool enabled) {
   for (HWND child = GetWindow(group, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
     EnableWindow(child, enabled);
@@ -315,17 +303,6 @@ HWND CreateRxLabel(HWND parent, int id, TPlace place, const TRxLabelSetup& setup
   AutoSizeLabel(label, *raw);
   return label;
 }
-
-void SetRxLabelCaption(HWND label, const std::string& caption) {
-  LabelData* data = Data<LabelData>(label);
-  data->setup.Caption = caption;
-  data->caption = std::u16string(reinterpret_cast<const char16_t*>(Widen(caption).c_str()));
-  SetWindowTextW(label, Widen(caption).c_str());
-  InvalidateRect(label, nullptr, TRUE);
-  AutoSizeLabel(label, *data);
-}
-
-bool RxLabelMouseOver(HWND label) { return Data<LabelData>(label)->mouseOver; }
 
 HWND CreateKsoEdit(HWND parent, int id, TPlace place, const std::string& text, HFONT font) {
   HWND edit = CreateChild(L"EDIT", WS_EX_CLIENTEDGE, WS_TABSTOP | ES_AUTOHSCROLL, parent, id, place, text, nullptr);

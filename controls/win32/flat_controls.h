@@ -4,7 +4,8 @@
 //     the WM_CTLCOLOR messages of its children on to its parent, and is a
 //     control parent, so that Tab moves through its children;
 //   - TRxLabel, a window class: the shadowed label, sized to its text; a
-//     left click sends WM_COMMAND (its id, STN_CLICKED) to its parent;
+//     left button pressed and released on it sends WM_COMMAND (its id,
+//     STN_CLICKED) to its parent;
 //   - TksoEdit: the system's single-line EDIT with a two-pixel client edge,
 //     whose frame (the non-client area) the flat border code paints;
 //   - TSEFlatButton: the system's push button with BS_FLAT.
@@ -36,7 +37,6 @@ std::string Narrow(const std::wstring& text);
 std::string WindowTextUtf8(HWND window);
 
 HWND CreateDsGroup(HWND parent, TPlace place, const TDsGroupLook& look, const TFontDesc& font);
-TDsGroupLook& DsGroupLook(HWND group);
 // Sets the enabled state of every child, first to last, then the panel's own.
 void SetDsGroupEnabled(HWND group, bool enabled);
 
@@ -47,9 +47,6 @@ struct TRxLabelSetup {
   bool HandCursor = false;
 };
 HWND CreateRxLabel(HWND parent, int id, TPlace place, const TRxLabelSetup& setup);
-// Sets the caption, repaints and sizes the label to it.
-void SetRxLabelCaption(HWND label, const std::string& caption);
-bool RxLabelMouseOver(HWND label);
 
 HWND CreateKsoEdit(HWND parent, int id, TPlace place, const std::string& text, HFONT font);
 // The edit's border state; after changing it, InvalidateKsoFrame repaints.
