@@ -2,7 +2,8 @@
 # End to end under Wine in a real X server with a real window manager
 # (Openbox), as a user meets velotrunk.exe:
 #   e2e_win32.sh WINE VELOTRUNK_EXE HELPER_EXE
-# (WINEPREFIX in the environment.) The fields are typed, Enter starts the
+# (WINEPREFIX in the environment: a prefix kept for programs with windows,
+# see wine_display.sh; made on first use.) The fields are typed, Enter starts the
 # relay and a loopback connection goes through it; the window is moved and
 # closed through the window manager; Wine's registry then holds the twelve
 # values; the program opened again stands where it was closed, and Enter
@@ -19,6 +20,9 @@ for tool in Xvfb xdotool openbox; do command -v "$tool" >/dev/null || { echo "$t
 work=$(mktemp -d)
 pids=()
 cleanup() {
+  for pid in "${pids[@]:2}"; do kill "$pid" 2>/dev/null || true; done
+  # The prefix's programs (its desktop among them) end before their display.
+  timeout 30 "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
@@ -40,6 +44,8 @@ wait_for test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$work/display")"
 openbox >"$work/wm.log" 2>&1 &
 pids+=($!)
+export WINEDEBUG=${WINEDEBUG:--all}
+[ -f "$WINEPREFIX/system.reg" ] || "$(dirname "$wine")/wineboot" -i >/dev/null 2>&1
 
 "$wine" reg delete 'HKCU\Dorwen' /f >/dev/null 2>&1 || true
 "$wine" "$helper" echo >"$work/echo.port" 2>/dev/null &

@@ -56,6 +56,9 @@ RECT CentredWindowRect() {
 
 TForm1* FormOf(HWND window) { return reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
+// Whether the control itself is shown, whatever its window is.
+bool Shown(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
 bool ModifierDown() {
   return (GetKeyState(VK_SHIFT) | GetKeyState(VK_CONTROL) | GetKeyState(VK_MENU)) & 0x8000;
 }
@@ -134,12 +137,14 @@ void TForm1::Show() {
 }
 
 void TForm1::btnClick() {
-  if (!IsWindowVisible(btn)) return;  // started already: the engine runs once
+  if (!Shown(btn)) return;  // started already: the engine runs once
   if (!RunStartCommand(WindowTextUtf8(ip), WindowTextUtf8(oip), WindowTextUtf8(op))) return;
   if (GetFocus() == btn) SetFocus(ip);
   ShowWindow(btn, SW_HIDE);
   ShowWindow(lbl, SW_SHOW);
 }
+
+bool TForm1::Running() const { return !Shown(btn) && Shown(lbl); }
 
 // The engine could not listen and has ended after its notices were closed:
 // the window is idle again, so that the user can correct the fields and
@@ -162,7 +167,7 @@ void TForm1::Close() {
 bool TForm1::HandleDialogKey(MSG& message) {
   if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
     if (ModifierDown() || !IsChild(Handle, message.hwnd)) return false;
-    if (IsWindowVisible(btn) && IsWindowEnabled(btn)) btnClick();
+    if (Shown(btn) && IsWindowEnabled(btn)) btnClick();
     return true;
   }
   if (message.message == WM_CHAR && message.wParam == '\r') return true;  // no beep after Enter

@@ -40,7 +40,7 @@ class TForm1 {
   // Opens the home page through the shell.
   void RxLabel1Click();
   // Whether the relay was started (the button gave way to the status text).
-  bool Running() const { return !IsWindowVisible(btn) && IsWindowVisible(lbl); }
+  bool Running() const;
 
   // The window's keys: Enter clicks the default button, Tab and the arrows
   // move the focus. True when the message was one of them and is done.
