@@ -1,14 +1,18 @@
-// The window's design font, "MS Sans Serif" at a pixel height. Linux rarely
-// has it; DejaVu Sans Condensed comes closest in width (plain DejaVu Sans
-// runs the two-line captions under the edits), and DejaVu Sans is the last
-// resort.
+// The window's design font, "MS Sans Serif" at a pixel height, as a QFont.
+// Linux rarely has that face; the design's list of faces
+// (form1_design::FontFamilies) names the ones that come closest.
 #pragma once
 
 #include <QFont>
+#include <QStringList>
+
+#include "form1_design.h"
 
 inline QFont DesignFont(int pixelSize, bool bold = false) {
   QFont font;
-  font.setFamilies({"MS Sans Serif", "DejaVu Sans Condensed", "DejaVu Sans"});
+  QStringList families;
+  for (const char* family : form1_design::FontFamilies) families << QString::fromUtf8(family);
+  font.setFamilies(families);
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(pixelSize);
   font.setBold(bold);
