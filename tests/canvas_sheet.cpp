@@ -92,8 +92,6 @@ void PaintBorders(TCustomCanvas& canvas, int y) {
 
 // Rounded rectangles: outlines of growing corner sizes, then filled ones.
 void PaintRoundRects(TCustomCanvas& canvas, int y) {
-  // (A 2-pixel corner is left out: GDI draws it as a square corner, this
-  // canvas leaves the corner pixel free.)
   const int sizes[] = {3, 4, 5, 6, 8, 12, 16, 24, 32};
   int x = 4;
   for (int size : sizes) {
@@ -109,10 +107,11 @@ void PaintRoundRects(TCustomCanvas& canvas, int y) {
   }
 }
 
-// Square shapes: outline and filled rectangles, frames, fills and lines.
-// (Slanted lines and focus rectangles are left out: GDI breaks a tie of a
-// slanted line the other way, and under Wine the focus rectangle's dots
-// follow its outline rather than the pixel grid.)
+// Square shapes: outline and filled rectangles, frames, fills and lines,
+// and rounded rectangles whose corner ellipse is two pixels across, which
+// GDI draws square. (Slanted lines and focus rectangles are left out: GDI
+// breaks a tie of a slanted line the other way, and under Wine the focus
+// rectangle's dots follow its outline rather than the pixel grid.)
 void PaintSquares(TCustomCanvas& canvas, int y) {
   canvas.Pen.Style = psSolid;
   canvas.Pen.Color = kRed;
@@ -129,11 +128,23 @@ void PaintSquares(TCustomCanvas& canvas, int y) {
   canvas.MoveTo(124, y);
   canvas.LineTo(150, y);
   canvas.LineTo(150, y + 20);
+  const int corners[][2] = {{2, 2}, {2, 8}, {8, 2}};
+  int x = 154;
+  for (const auto& corner : corners) {
+    canvas.Pen.Color = clWindowFrame;
+    canvas.Brush.Style = bsClear;
+    canvas.RoundRect(x, y, x + 26, y + 20, corner[0], corner[1]);
+    canvas.Pen.Color = kRed;
+    canvas.Brush.Style = bsSolid;
+    canvas.Brush.Color = kBlue;
+    canvas.RoundRect(x + 28, y, x + 54, y + 20, corner[0], corner[1]);
+    x += 58;
+  }
 }
 
 // Group panels without a caption: the groove of corner radii the setter
-// keeps, with and without 3-D, with a face. (A face with radius 3 has
-// 2-pixel corners: left out, see above.)
+// keeps, with and without 3-D, with a face (a face with radius 3, and a
+// groove with radius 1, have corners two pixels across).
 void PaintGroups(TCustomCanvas& canvas, int y) {
   TFontDesc font;
   font.Families = {"MS Sans Serif", "DejaVu Sans Condensed", "DejaVu Sans"};
@@ -145,7 +156,7 @@ void PaintGroups(TCustomCanvas& canvas, int y) {
   };
   const Group groups[] = {{0, true, clNone},  {3, true, clNone},  {6, true, clNone},  {12, true, clNone},
                           {16, true, clNone}, {3, false, clNone}, {0, false, clNone}, {4, true, clWindow},
-                          {2, true, clWindow}, {0, true, clWindow}};
+                          {2, true, clWindow}, {0, true, clWindow}, {1, true, clNone}, {3, true, clWindow}};
   int x = 4;
   int row = y;
   for (const Group& g : groups) {

@@ -14,7 +14,7 @@
 #include "canvas.h"
 
 constexpr int kSheetWidth = 330;
-constexpr int kSheetHeight = 240;
+constexpr int kSheetHeight = 288;
 
 struct SheetColor {
   char letter;

@@ -100,10 +100,11 @@ TEST(Canvas, RoundRectCornersAreMirrorImages) {
         ASSERT_EQ(c, qt_test::At(image, w - 1 - x, y)) << x << "," << y;
         ASSERT_EQ(c, qt_test::At(image, x, h - 1 - y)) << x << "," << y;
       }
-    // Straight sides reach the corner boxes, the very corner stays free.
+    // Straight sides reach the corner boxes, the very corner stays free;
+    // a corner two pixels across is square, as GDI draws it.
     EXPECT_EQ(qt_test::At(image, size / 2, 0), QColor(Qt::black));
     EXPECT_EQ(qt_test::At(image, 0, size / 2), QColor(Qt::black));
-    EXPECT_EQ(qt_test::At(image, 0, 0), kBackground);
+    EXPECT_EQ(qt_test::At(image, 0, 0), size == 2 ? QColor(Qt::black) : kBackground);
   }
 }
 

@@ -212,7 +212,8 @@ void TCanvas::RoundRect(int x1, int y1, int x2, int y2, int w, int h) {
   if (x2 <= x1 || y2 <= y1) return;
   w = std::min(w, x2 - x1);
   h = std::min(h, y2 - y1);
-  if (w < 2 || h < 2) {
+  // GDI draws a corner ellipse two pixels across (or less) as a square corner.
+  if (w <= 2 || h <= 2) {
     Rectangle(x1, y1, x2, y2);
     return;
   }
