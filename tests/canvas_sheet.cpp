@@ -109,9 +109,7 @@ void PaintRoundRects(TCustomCanvas& canvas, int y) {
 
 // Square shapes: outline and filled rectangles, frames, fills and lines,
 // and rounded rectangles whose corner ellipse is two pixels across, which
-// GDI draws square. (Slanted lines and focus rectangles are left out: GDI
-// breaks a tie of a slanted line the other way, and under Wine the focus
-// rectangle's dots follow its outline rather than the pixel grid.)
+// GDI draws square.
 void PaintSquares(TCustomCanvas& canvas, int y) {
   canvas.Pen.Style = psSolid;
   canvas.Pen.Color = kRed;
@@ -174,6 +172,29 @@ void PaintGroups(TCustomCanvas& canvas, int y) {
   }
 }
 
+// Slanted lines from one point in every direction, with ties (where the
+// ideal line passes exactly between two pixels) on both axes.
+void PaintSlantedLines(TCustomCanvas& canvas, int x, int y) {
+  const int ends[][2] = {{8, 2}, {8, -2}, {-8, 2}, {-8, -2}, {2, 8}, {2, -8}, {-2, 8}, {-2, -8},
+                         {9, 3}, {-9, -3}, {3, 9}, {-3, -9}, {7, 5}, {-5, 7}, {8, 8}, {-8, -8}};
+  canvas.Pen.Style = psSolid;
+  canvas.Pen.Color = clWindowFrame;
+  for (const auto& end : ends) {
+    canvas.MoveTo(x, y);
+    canvas.LineTo(x + end[0], y + end[1]);
+  }
+}
+
+// Focus rectangles of even and odd widths and heights, and one pixel wide
+// or high, where the walk round the outline meets itself.
+void PaintFocusRects(TCustomCanvas& canvas, int x, int y) {
+  const int sizes[][2] = {{6, 6}, {7, 7}, {6, 7}, {7, 6}, {1, 7}, {10, 1}, {21, 14}, {20, 15}};
+  for (const auto& size : sizes) {
+    canvas.DrawFocusRect({x, y, x + size[0], y + size[1]});
+    x += size[0] + 4;
+  }
+}
+
 }  // namespace
 
 void PaintCanvasSheet(TCustomCanvas& canvas) {
@@ -181,6 +202,8 @@ void PaintCanvasSheet(TCustomCanvas& canvas) {
   PaintRoundRects(canvas, 50);
   PaintSquares(canvas, 118);
   PaintGroups(canvas, 142);
+  PaintFocusRects(canvas, 132, 238);
+  PaintSlantedLines(canvas, 270, 260);
 }
 
 std::string SheetDifferences(const std::string& expected, const std::string& actual, int limit) {

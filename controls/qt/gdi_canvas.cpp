@@ -268,17 +268,25 @@ void TCanvas::FillRect(const TRect& r) {
 
 void TCanvas::MoveTo(int x, int y) { penPos_ = {x, y}; }
 
+// One pixel per step along the longer axis, the end point left out. Where
+// the ideal line passes exactly between two pixels, the one with the smaller
+// coordinate is taken, as GDI does.
 void TCanvas::LineTo(int x, int y) {
   const QColor c = PenColor();
-  int x0 = penPos_.x(), y0 = penPos_.y();
-  const int dx = std::abs(x - x0), dy = -std::abs(y - y0);
-  const int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
-  int err = dx + dy;
-  while (x0 != x || y0 != y) {
-    if (Pen.Style == psSolid) Pixel(x0, y0, c);
-    const int e2 = 2 * err;
-    if (e2 >= dy) { err += dy; x0 += sx; }
-    if (e2 <= dx) { err += dx; y0 += sy; }
+  const int x0 = penPos_.x(), y0 = penPos_.y();
+  const int dx = x - x0, dy = y - y0;
+  const bool xMajor = std::abs(dx) >= std::abs(dy);
+  const int steps = xMajor ? std::abs(dx) : std::abs(dy);
+  const int across = xMajor ? dy : dx;
+  const int along = (xMajor ? dx : dy) > 0 ? 1 : -1;
+  for (int i = 0; Pen.Style == psSolid && i < steps; ++i) {
+    // The nearest whole offset across, ties rounded down: ceil(i * across / steps - 1/2).
+    const int twice = 2 * i * across - steps, denominator = 2 * steps;
+    const int offset = twice >= 0 ? (twice + denominator - 1) / denominator : -(-twice / denominator);
+    if (xMajor)
+      Pixel(x0 + along * i, y0 + offset, c);
+    else
+      Pixel(x0 + offset, y0 + along * i, c);
   }
   penPos_ = {x, y};
 }
@@ -287,17 +295,18 @@ void TCanvas::DrawFocusRect(const TRect& r) {
   if (!painter_ || r.IsEmpty()) return;
   painter_->save();
   painter_->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  // The outline is walked clockwise from the top-left pixel, and every other
+  // pixel is inverted, the top-right corner among them, as GDI does it. A
+  // side one pixel long is walked twice and its dots cancel, as in GDI.
+  const int w = r.Width(), h = r.Height();
+  int k = 0;
   auto dot = [&](int x, int y) {
-    if ((x + y) % 2 == 0) painter_->fillRect(x, y, 1, 1, Qt::white);
+    if ((k++ - (w - 1)) % 2 == 0) painter_->fillRect(r.Left + x, r.Top + y, 1, 1, Qt::white);
   };
-  for (int x = r.Left; x < r.Right; ++x) {
-    dot(x, r.Top);
-    if (r.Bottom - 1 > r.Top) dot(x, r.Bottom - 1);
-  }
-  for (int y = r.Top + 1; y < r.Bottom - 1; ++y) {
-    dot(r.Left, y);
-    if (r.Right - 1 > r.Left) dot(r.Right - 1, y);
-  }
+  for (int x = 0; x < w; ++x) dot(x, 0);
+  for (int y = 1; y < h; ++y) dot(w - 1, y);
+  for (int x = w - 2; x >= 0; --x) dot(x, h - 1);
+  for (int y = h - 2; y >= 1; --y) dot(0, y);
   painter_->restore();
 }
 
