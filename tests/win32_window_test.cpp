@@ -249,6 +249,37 @@ TEST_F(Win32Window, FieldFramesFollowFocusAndHover) {
   EXPECT_EQ(KsoCurrentStyle(form.oip), kbsSunken) << "not flat: hover changes nothing";
 }
 
+TEST_F(Win32Window, ALabelTellsWhenThePointerComesAndGoesButNotWhileItsButtonIsHeld) {
+  TForm1 form;
+  form.Show();
+  SetForegroundWindow(form.Handle);
+  SetActiveWindow(form.Handle);
+  ASSERT_NE(GetActiveWindow(), nullptr);
+  std::string events;
+  TRxLabelSetup setup;
+  setup.Caption = "label";
+  setup.OnMouseEnter = [&] { events += "enter "; };
+  setup.OnMouseLeave = [&] { events += "leave "; };
+  HWND label = CreateRxLabel(form.Handle, 999, {200, 4, 40, 13}, setup);
+  ASSERT_NE(label, nullptr);
+  SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+  SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(3, 2));
+  SendMessageW(label, WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(events, "enter leave ");
+  events.clear();
+  SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+  SendMessageW(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  SendMessageW(label, WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(events, "enter ") << "held: the hover goes on";
+  SetCursorPos(0, 0);  // the release comes elsewhere
+  SendMessageW(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_EQ(events, "enter leave ");
+  events.clear();
+  EnableWindow(label, FALSE);
+  SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+  EXPECT_EQ(events, "") << "a disabled label takes no hover";
+}
+
 TEST_F(Win32Window, ThePanelPassesItsEnabledStateToEveryChild) {
   TForm1 form;
   EnableWindow(form.oip, FALSE);

@@ -83,6 +83,7 @@ struct LabelData {
   TRxLabelSetup setup;
   std::u16string caption;
   bool leftButtonHeld = false;
+  bool mouseOver = false;
 };
 
 TRxLabelLook::Text LabelText(HWND window, const LabelData& data) {
@@ -124,6 +125,20 @@ bool CursorInside(HWND window) {
   return WindowFromPoint(p) == window;
 }
 
+void LabelMouseEntered(HWND window, LabelData& data) {
+  if (data.mouseOver || !IsWindowEnabled(window) || !GetActiveWindow()) return;
+  data.mouseOver = true;
+  TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
+  TrackMouseEvent(&track);
+  if (data.setup.OnMouseEnter) data.setup.OnMouseEnter();
+}
+
+void LabelMouseLeft(LabelData& data) {
+  if (!data.mouseOver || data.leftButtonHeld) return;
+  data.mouseOver = false;
+  if (data.setup.OnMouseLeave) data.setup.OnMouseLeave();
+}
+
 LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (KeepData<LabelData>(window, message, lParam)) return DefWindowProcW(window, message, wParam, lParam);
   auto* data = Data<LabelData>(window);
@@ -154,7 +169,15 @@ LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         ReleaseCapture();
         if (CursorInside(window))
           SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), LPARAM(window));
+        else
+          LabelMouseLeft(*data);
       }
+      return 0;
+    case WM_MOUSEMOVE:
+      if (data) LabelMouseEntered(window, *data);
+      return 0;
+    case WM_MOUSELEAVE:
+      if (data) LabelMouseLeft(*data);
       return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);

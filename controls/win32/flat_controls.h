@@ -5,7 +5,11 @@
 //     control parent, so that Tab moves through its children;
 //   - TRxLabel, a window class: the shadowed label, sized to its text; a
 //     left button pressed and released on it sends WM_COMMAND (its id,
-//     STN_CLICKED) to its parent;
+//     STN_CLICKED) to its parent; OnMouseEnter runs when the pointer comes
+//     onto the enabled label while a window of its thread is active,
+//     OnMouseLeave when it leaves, except while the left button pressed on
+//     the label is held (the hover then ends at the release, if the pointer
+//     is elsewhere);
 //   - TksoEdit: the system's single-line EDIT with a two-pixel client edge,
 //     whose frame (the non-client area) the flat border code paints;
 //   - TSEFlatButton: the system's push button with BS_FLAT.
@@ -16,6 +20,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "border_style.h"
@@ -45,6 +50,7 @@ struct TRxLabelSetup {
   TFontDesc Font;
   TRxLabelLook Look;
   bool HandCursor = false;
+  std::function<void()> OnMouseEnter, OnMouseLeave;
 };
 HWND CreateRxLabel(HWND parent, int id, TPlace place, const TRxLabelSetup& setup);
 
