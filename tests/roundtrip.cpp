@@ -1,12 +1,10 @@
 #include "roundtrip.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
 #include "loopback.h"
+#include "test_sockets.h"
 
 std::string RoundTrip(int port, const std::string& text) {
   for (int attempt = 0; attempt < 200; ++attempt) {
@@ -16,9 +14,9 @@ std::string RoundTrip(int port, const std::string& text) {
       continue;
     }
     loopback::SendAll(fd, text);
-    ::shutdown(fd, SHUT_WR);
+    ::shutdown(fd, testsock::kShutdownSend);
     std::string reply = loopback::ReceiveAll(fd);
-    ::close(fd);
+    testsock::Close(fd);
     return reply;
   }
   return "<no connection>";
