@@ -36,6 +36,22 @@ bool KeepData(HWND window, UINT message, LPARAM lParam) {
 
 void SetHandCursor() { SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649))); }  // IDC_HAND
 
+// Answers WM_PAINT: `paint` draws the client area, given its size, on a
+// canvas over the paint DC with `font` selected.
+template <class Paint>
+void PaintWithFont(HWND window, const TFontDesc& font, Paint paint) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window, &ps);
+  RECT rc;
+  GetClientRect(window, &rc);
+  {
+    TDCCanvas canvas(dc);
+    canvas.SelectFontDesc(font);
+    paint(canvas, int(rc.right), int(rc.bottom));
+  }
+  EndPaint(window, &ps);
+}
+
 // --- TDsGroup --------------------------------------------------------------
 
 struct GroupData {
@@ -44,16 +60,9 @@ struct GroupData {
 };
 
 void PaintGroup(HWND window, const GroupData& data) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(window, &ps);
-  RECT rc;
-  GetClientRect(window, &rc);
-  {
-    TDCCanvas canvas(dc);
-    canvas.SelectFontDesc(data.font);
-    data.look.Paint(canvas, rc.right, rc.bottom);
-  }
-  EndPaint(window, &ps);
+  PaintWithFont(window, data.font, [&](TDCCanvas& canvas, int width, int height) {
+    data.look.Paint(canvas, width, height);
+  });
 }
 
 LRESULT CALLBACK GroupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -107,16 +116,9 @@ void AutoSizeLabel(HWND window, const LabelData& data) {
 }
 
 void PaintLabel(HWND window, const LabelData& data) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(window, &ps);
-  RECT rc;
-  GetClientRect(window, &rc);
-  {
-    TDCCanvas canvas(dc);
-    canvas.SelectFontDesc(data.setup.Font);
-    data.setup.Look.Paint(canvas, LabelText(window, data), rc.right, rc.bottom);
-  }
-  EndPaint(window, &ps);
+  PaintWithFont(window, data.setup.Font, [&](TDCCanvas& canvas, int width, int height) {
+    data.setup.Look.Paint(canvas, LabelText(window, data), width, height);
+  });
 }
 
 bool CursorInside(HWND window) {
