@@ -5,6 +5,7 @@
 
 #include "exception_report.h"
 #include "placement_reader.h"
+#include "placement_writer.h"
 #include "placement_text.h"
 #include "reg_ini_file.h"
 #include "registry.h"
@@ -218,18 +219,7 @@ void TFormPlacement::SavePosition(TRegIniFile& ini) {
   win::WINDOWPLACEMENT placement;
   win::GetWindowPlacement(owner_, &placement);
   if (IsMainWindow(owner_) && owner_->isMinimized()) placement.showCmd = win::SW_SHOWMINIMIZED;
-  const std::string suffix = ResolutionSuffix();
-  const win::RECT& r = placement.rcNormalPosition;
-  std::string minMax = FormatPos(placement.ptMinPosition.x, placement.ptMinPosition.y, placement.ptMaxPosition.x,
-                                 placement.ptMaxPosition.y);
-  std::string normal = FormatPos(r.left, r.top, r.right, r.bottom);
-  ini.WriteInteger(Section(), "Flags", placement.flags);
-  ini.WriteInteger(Section(), "ShowCmd", placement.showCmd);
-  ini.WriteInteger(Section(), "PixelsPerInch", ScreenPixelsPerInch());
-  ini.WriteString(Section(), "MinMaxPos" + suffix, minMax);
-  ini.WriteString(Section(), "MinMaxPos", minMax);
-  ini.WriteString(Section(), "NormPos" + suffix, normal);
-  ini.WriteString(Section(), "NormPos", normal);
+  WritePlacement(ini, Section(), ResolutionSuffix(), placement, ScreenPixelsPerInch());
 }
 
 // ---------------------------------------------------------------------------

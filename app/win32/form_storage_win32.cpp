@@ -2,6 +2,7 @@
 
 #include "flat_controls.h"
 #include "placement_reader.h"
+#include "placement_writer.h"
 #include "placement_text.h"
 #include "reg_ini_file.h"
 #include "strtoint.h"
@@ -117,16 +118,5 @@ void TWinFormStorage::SavePosition(TRegIniFile& ini) {
   placement.length = sizeof placement;
   GetWindowPlacement(form_, &placement);
   if (IsIconic(form_)) placement.showCmd = SW_SHOWMINIMIZED;
-  const std::string suffix = ResolutionSuffix();
-  const RECT& r = placement.rcNormalPosition;
-  const std::string minMax = FormatPos(placement.ptMinPosition.x, placement.ptMinPosition.y,
-                                       placement.ptMaxPosition.x, placement.ptMaxPosition.y);
-  const std::string normal = FormatPos(r.left, r.top, r.right, r.bottom);
-  ini.WriteInteger(section_, "Flags", int(placement.flags));
-  ini.WriteInteger(section_, "ShowCmd", int(placement.showCmd));
-  ini.WriteInteger(section_, "PixelsPerInch", ScreenPixelsPerInch());
-  ini.WriteString(section_, "MinMaxPos" + suffix, minMax);
-  ini.WriteString(section_, "MinMaxPos", minMax);
-  ini.WriteString(section_, "NormPos" + suffix, normal);
-  ini.WriteString(section_, "NormPos", normal);
+  WritePlacement(ini, section_, ResolutionSuffix(), placement, ScreenPixelsPerInch());
 }
