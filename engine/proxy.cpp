@@ -153,7 +153,16 @@ DWORD NoticeThread(void* parameter) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<std::size_t> noticesAsked{0};
+
+}  // namespace
+
+std::size_t NoticesAsked() { return noticesAsked.load(); }
+
 void ShowMessageAsync(const char* text, const char* caption, UINT style) {
+  ++noticesAsked;
   auto notice = std::make_unique<Notice>(Notice{text, caption, style});
   HANDLE thread = CreateThread(nullptr, 0, NoticeThread, notice.get(), 0, nullptr);
   if (!thread) return;

@@ -109,6 +109,9 @@ void StopRelayThread();
 // waiting in queues.
 std::size_t OpenConnectionSockets();
 std::size_t QueuedChunks();
+// How many notices the engine has asked to show so far. A notice's box
+// appears later, on a thread of its own; this counts it at once.
+std::size_t NoticesAsked();
 
 // Forgets every connection record and the stop request, so that a test can
 // run another engine in the same process after StopRelayThread.

@@ -18,18 +18,13 @@
 #  - closing the window while the engine's bind box is open ends the program.
 # With VELOTRUNK_SCREENSHOTS=DIR it also saves the idle and the running
 # window there. Exits 77 (skipped) when Xvfb, xdotool or the window manager
-# is missing.
-set -euo pipefail
+# is missing, outside CI.
 app=$1
 helper=$2
 wm=${3:-}
 shots=${VELOTRUNK_SCREENSHOTS:-}
-
-fail() {
-  echo "FAIL: $*" >&2
-  [ -f "${work:-}/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
-  exit 1
-}
+. "$(dirname "$0")/lib.sh"
+on_fail() { [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log"; }
 
 # Without a display the window cannot open: one clear line and status 1,
 # not Qt's abort.
@@ -39,41 +34,22 @@ message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$app" 2>&1) || s
 [ "$(printf '%s\n' "$message" | wc -l)" -eq 1 ] && [[ $message == *velotrunk-relay* ]] ||
   fail "without a display the program said: $message"
 
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing"; exit 77; }
-[ -z "$wm" ] || command -v "$wm" >/dev/null || { echo "$wm missing"; exit 77; }
+need Xvfb xdotool $wm
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Waits up to ten seconds for a command to succeed.
-wait_for() {
-  for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-
-# Xvfb picks a free display number itself and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+start_xvfb
+export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
 unset QT_SCALE_FACTOR WAYLAND_DISPLAY
 mkdir -m 700 "$work/runtime"
 store="$XDG_CONFIG_HOME/velotrunk/user.reg"
 
 if [ -n "$wm" ]; then
   "$wm" >"$work/wm.log" 2>&1 &
-  pids+=($!)
+  track $!
   wait_for "$helper" wm || fail "$wm did not start"
 fi
 
 "$helper" echo >"$work/echo.port" &
-pids+=($!)
+track $!
 wait_for test -s "$work/echo.port" || fail "echo server did not start"
 server_port=$(cat "$work/echo.port")
 listen_port=$("$helper" freeport)
@@ -90,14 +66,17 @@ expect_stored() {
 start_window() {
   "$app" >"$work/app.log" 2>&1 &
   app_pid=$!
-  pids+=("$app_pid")
-  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^IP VeloTrunk$' | head -1) || fail "no window"
-  sleep 0.5
+  track "$app_pid"
+  window=$(timeout "$guard_seconds" xdotool search --sync --onlyvisible --name '^IP VeloTrunk$' | head -1) ||
+    fail "no window"
+  # A window manager places and focuses the window it frames: it is ready
+  # for the pointer and the keys once it has the focus.
+  [ -z "$wm" ] || wait_for has_focus || fail "the window never got the focus"
 }
+has_focus() { [ "$(xdotool getwindowfocus -f 2>/dev/null)" = "$window" ]; }
 
 wait_for_end() {
-  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$app_pid" 2>/dev/null && fail "the program did not end $1"
+  wait_for eval "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end $1"
   local status=0
   wait "$app_pid" || status=$?
   [ "$status" -eq 0 ] || fail "the program ended with status $status $1"
@@ -111,7 +90,8 @@ close_window() {
 # Waits for a box with the caption and closes it as its close button would.
 close_box() {
   local box
-  box=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1) || fail "no box \"$1\""
+  box=$(timeout "$guard_seconds" xdotool search --sync --onlyvisible --name "^$1\$" | head -1) ||
+    fail "no box \"$1\""
   "$helper" close "$box"
   wait_for sh -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null" || fail "box \"$1\" did not close"
 }
@@ -128,11 +108,19 @@ fill_fields() {
   type_field 188 98 "$3"
 }
 
+# Saves the window once the pointer has left it and it has repainted: two
+# captures in a row alike.
 screenshot() {
   [ -n "$shots" ] || return 0
   xdotool mousemove 0 0
-  sleep 0.3
-  import -window "$window" "$shots/$1"
+  import -window "$window" -define png:exclude-chunks=date,time "$work/shot.png"
+  settled() {
+    mv "$work/shot.png" "$work/before.png"
+    import -window "$window" -define png:exclude-chunks=date,time "$work/shot.png"
+    cmp -s "$work/before.png" "$work/shot.png"
+  }
+  wait_for settled || fail "the window kept changing"
+  mv "$work/shot.png" "$shots/$1"
 }
 
 # First run: nothing is written before the window closes.
@@ -178,7 +166,7 @@ expect_stored "\"op_Text\"=\"$server_port\""
 # window is idle again, and with the port freed Enter starts the relay.
 "$helper" echo >"$work/holder.port" &
 holder_pid=$!
-pids+=("$holder_pid")
+track "$holder_pid"
 wait_for test -s "$work/holder.port" || fail "the port holder did not start"
 held_port=$(cat "$work/holder.port")
 start_window
@@ -221,6 +209,7 @@ expect_stored '"op_Text"="8765"'
 start_window
 fill_fields "$server_port" 127.0.0.1 "$listen_port"
 xdotool key Return
-timeout 20 xdotool search --sync --onlyvisible --name '^BIND TCP ERROR!!!$' >/dev/null || fail "no bind error box"
+timeout "$guard_seconds" xdotool search --sync --onlyvisible --name '^BIND TCP ERROR!!!$' >/dev/null ||
+  fail "no bind error box"
 close_window
 echo "PASS"

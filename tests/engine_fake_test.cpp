@@ -94,9 +94,9 @@ class EngineTest : public ::testing::Test {
     return server;
   }
   static fake::Socket& Sock(SOCKET s) { return fake::layer().sockets.at(s); }
-  // Notices come from threads of their own: waits until `count` are shown (5 s at most).
+  // Notices come from threads of their own: waits until `count` are shown (30 s at most).
   static std::vector<Box> WaitForBoxes(std::size_t count) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (Boxes().size() < count && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return Boxes();
@@ -183,6 +183,7 @@ TEST_F(EngineTest, ShortSendsAndWouldBlockNeitherLoseNorRepeatABytes) {
 }
 
 TEST_F(EngineTest, RefusedConnectEndsTheClientsReadingWithoutANotice) {
+  std::size_t noticesBefore = NoticesAsked();
   SOCKET server = Accept(kClient);
   Sock(kClient).inbound = "early bytes";
   ClientEvent(kClient, FD_READ);
@@ -198,8 +199,7 @@ TEST_F(EngineTest, RefusedConnectEndsTheClientsReadingWithoutANotice) {
   Sock(kClient).peerClosed = true;
   ClientEvent(kClient, FD_CLOSE);
   EXPECT_FALSE(Sock(kClient).open);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(NoticesAsked(), noticesBefore);
 }
 
 TEST_F(EngineTest, NoServerSocketShowsTheNoticeAndEndsTheClientsReading) {
@@ -506,7 +506,7 @@ class EngineThreadTest : public EngineTest {
     HANDLE thread = CreateThread(nullptr, 0, RelayThread, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     CloseHandle(thread);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!std::atomic_ref(EngineWindow).load() && endCode < 0 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(std::atomic_ref(EngineWindow).load() || endCode >= 0);
@@ -545,7 +545,7 @@ TEST_F(EngineThreadTest, AStartRightAfterAFailedOneRunsAnEngineOfItsOwn) {
     for (int i = 0; i < 200 && !listening; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   });
   Start();
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!listening && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(listening);
@@ -571,7 +571,7 @@ TEST_F(EngineThreadTest, AnExceptionGivesOneNoticeAndTheNextEventIsHandled) {
     if (throws-- > 0) throw std::runtime_error("injected");
   };
   auto waitForReads = [&](int count) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (reads < count && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return reads >= count;

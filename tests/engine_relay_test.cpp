@@ -30,7 +30,7 @@ constexpr std::uint32_t Scaled(std::uint32_t bytes) { return bytes / kDataDiviso
 
 class RelayTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { RaiseDescriptorLimit(); }
+  static void SetUpTestSuite() { testsock::RaiseDescriptorLimit(); }
 
   // One echo round trip of `message` over an open connection.
   static void ExpectEcho(int fd, const std::string& message) {
@@ -131,7 +131,9 @@ TEST_F(RelayTest, AnUploadToASlowServerArrivesWholeBeforeItsEnd) {
   EXPECT_TRUE(results[0] == upload);
 }
 
-TEST_F(RelayTest, ASlowReaderKeepsTheRelaySmallAndOthersFlowing) {
+// How much memory the relay keeps for the slow reader is a figure for
+// bench/run; here every byte must arrive and the others must not wait.
+TEST_F(RelayTest, ASlowReaderHoldsUpNoOtherConnection) {
   TestServer source(TestServer::kSource);
   TestServer echo(TestServer::kEcho);
   RelayProcess toSource(FreePort(), source.port());
@@ -142,7 +144,6 @@ TEST_F(RelayTest, ASlowReaderKeepsTheRelaySmallAndOthersFlowing) {
 
   // Read about 10 MB/s while other connections through the same relay go on.
   std::string got;
-  long peakKiB = 0;
   auto others = std::async(std::launch::async, [&] {
     int n = 0;
     for (int i = 0; i < 100; ++i) n += Fetch(toSource.port(), 100 + i, 1000, false) == Pattern(100 + i, 1000);
@@ -153,13 +154,11 @@ TEST_F(RelayTest, ASlowReaderKeepsTheRelaySmallAndOthersFlowing) {
     long n = testsock::Receive(slow, buffer, sizeof buffer);
     if (n <= 0) break;
     got.append(buffer, n);
-    peakKiB = std::max(peakKiB, toSource.ResidentKiB());
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   testsock::Close(slow);
   EXPECT_EQ(others.get(), 100);
   EXPECT_TRUE(got == Pattern(5, size));
-  EXPECT_LT(peakKiB, 32 * 1024) << "resident memory of the relay while the client lags";
 }
 
 TEST_F(RelayTest, AClientResetMidTransferEndsOnlyThatConnection) {
@@ -190,7 +189,8 @@ TEST_F(RelayTest, ARefusedServerEndsTheClientsStream) {
 }
 
 #ifndef _WIN32  // Windows has no per-process descriptor limit to run into
-TEST_F(RelayTest, RunningOutOfDescriptorsNeitherSpinsNorLosesWaitingClients) {
+// How much CPU the relay takes meanwhile is measured by bench/run.
+TEST_F(RelayTest, RunningOutOfDescriptorsLosesNoWaitingClient) {
   TestServer echo(TestServer::kEcho);
   // Room for the relay's own descriptors and about a dozen connections. Both
   // an even and an odd limit: the last free descriptor may go to an accepted
@@ -199,25 +199,32 @@ TEST_F(RelayTest, RunningOutOfDescriptorsNeitherSpinsNorLosesWaitingClients) {
   for (int limit : {32, 33}) {
     SCOPED_TRACE(limit);
     RelayProcess relay(FreePort(), echo.port(), limit);
+    // Each client sends a byte and is either echoed or left waiting in the
+    // listen queue of a relay that holds every descriptor it may have.
     std::vector<int> held;
-    for (int i = 0; i < 30; ++i) {
+    bool waits = false;
+    for (int i = 0; i < 30 && !waits; ++i) {
       int fd = Connect(relay.port());
-      if (fd < 0) break;
+      ASSERT_GE(fd, 0);
       held.push_back(fd);
-      if (testsock::Send(fd, "x", 1) != 1) break;
-      pollfd p{fd, POLLIN, 0};
-      if (testsock::Poll(&p, 1, 300) <= 0) break;  // not relayed: the relay is out of descriptors
-      char c;
-      ASSERT_EQ(testsock::Receive(fd, &c, 1), 1) << "connection " << i << " was refused";
+      ASSERT_EQ(testsock::Send(fd, "x", 1), 1);
+      auto echoed = [fd] {
+        pollfd p{fd, POLLIN, 0};
+        return testsock::Poll(&p, 1, 0) > 0;
+      };
+      auto waiting = [&] { return relay.HoldsEveryDescriptorBelow(limit) && WaitsInTheListenQueue(relay.port(), fd); };
+      ASSERT_TRUE(WaitUntil([&] { return echoed() || waiting(); })) << "connection " << i;
+      if (echoed()) {
+        char c;
+        ASSERT_EQ(testsock::Receive(fd, &c, 1), 1) << "connection " << i << " was refused";
+      } else {
+        waits = true;
+      }
     }
-    ASSERT_LT(held.size(), 30u) << "the descriptor limit was never reached";
-    int waiting = held.back();
-
-    double cpuBefore = relay.CpuSeconds();
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_LT(relay.CpuSeconds() - cpuBefore, 0.5) << "the relay spins while out of descriptors";
+    ASSERT_TRUE(waits) << "the descriptor limit was never reached";
 
     // Freeing descriptors lets the waiting client through.
+    int waiting = held.back();
     for (std::size_t i = 0; i + 1 < held.size(); ++i) testsock::Close(held[i]);
     char c;
     EXPECT_EQ(testsock::Receive(waiting, &c, 1), 1);
@@ -290,8 +297,8 @@ TEST_F(RelayTest, APortInUseGivesBothNoticesAndEndsWithStatusOne) {
 
 #ifndef _WIN32  // stop signals; on Windows every Stop() checks Ctrl+C
 // Two connections stream through the relay both ways as fast as they can
-// while it is told to stop.
-TEST_F(RelayTest, AStopSignalEndsTheRelayWithinASecondUnderFullLoad) {
+// while it is told to stop (how quickly it stops is measured by bench/run).
+TEST_F(RelayTest, AStopSignalEndsTheRelayUnderFullLoad) {
   TestServer echo(TestServer::kEcho);
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
@@ -314,9 +321,7 @@ TEST_F(RelayTest, AStopSignalEndsTheRelayWithinASecondUnderFullLoad) {
       });
     }
     ASSERT_TRUE(WaitUntil([&] { return echoed > Scaled(16 << 20); })) << echoed << " bytes echoed";
-    auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(relay.Stop(signal), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
     for (int fd : fds) ::shutdown(fd, testsock::kShutdownBoth);
     for (auto& t : streams) t.join();
     for (int fd : fds) testsock::Close(fd);
@@ -495,22 +500,23 @@ TEST_F(RelayTest, AServerThatRefusesAnUploadIsHeardBeforeItsReset) {
 // --- Resources --------------------------------------------------------------
 
 #ifndef _WIN32  // counting the relay's sockets needs /proc
-TEST_F(RelayTest, OnceABurstOfStalledConnectionsHasEndedTheRelayGivesItsMemoryBack) {
-#ifdef __SANITIZE_ADDRESS__
-  GTEST_SKIP() << "the sanitizer's allocator keeps what is freed";
-#endif
+// Each server floods a client that reads nothing, until every buffer on the
+// way is full; then both sides reset. How much memory the burst took and
+// gives back is measured by bench/run. The test's own sockets keep small
+// fixed buffers: 500 connections with buffers grown to their most would
+// take more than the kernel allows all TCP sockets on the machine together,
+// and stall every other test's connections meanwhile.
+TEST_F(RelayTest, ABurstOfStalledConnectionsLeavesNoSocketOnceReset) {
   Listener server;
   RelayProcess relay(FreePort(), server.port());
   int baseline = relay.OpenSockets();
-  long before = relay.ResidentKiB();
-  // Each server floods a client that reads nothing, until every buffer on the
-  // way is full.
   std::vector<int> fds;
   static const std::string block(65536, 's');
   for (int i = 0; i < 500; ++i) {
-    int client = Connect(relay.port());
+    int client = Connect(relay.port(), 16384);
     int peer = server.Accept();
     ASSERT_GE(peer, 0);
+    ShrinkSendBuffer(peer, 16384);
     fds.push_back(client);
     fds.push_back(peer);
     testsock::SetNonBlocking(peer);
@@ -520,12 +526,9 @@ TEST_F(RelayTest, OnceABurstOfStalledConnectionsHasEndedTheRelayGivesItsMemoryBa
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  long peak = relay.ResidentKiB();
   for (int fd : fds) CloseWithReset(fd);
-  ASSERT_TRUE(WaitUntil([&] { return relay.OpenSockets() == baseline; }));
-  ASSERT_GT(peak - before, 32 * 1024) << "the burst took too little memory to tell";
-  EXPECT_TRUE(WaitUntil([&] { return relay.ResidentKiB() - before < (peak - before) / 4; }))
-      << "resident " << relay.ResidentKiB() << " KiB; " << before << " before the burst, " << peak << " at its peak";
+  EXPECT_TRUE(WaitUntil([&] { return relay.OpenSockets() == baseline; }))
+      << relay.OpenSockets() << " sockets, " << baseline << " before";
 }
 
 #endif

@@ -158,7 +158,7 @@ void TestServer::Run() {
 }
 
 bool WaitUntil(const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kGuardSeconds);
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -180,17 +180,17 @@ Listener::~Listener() { testsock::Close(fd_); }
 
 int Listener::Accept() {
   pollfd p{static_cast<decltype(pollfd::fd)>(fd_), POLLIN, 0};
-  if (testsock::Poll(&p, 1, 10000) <= 0) return -1;
+  if (testsock::Poll(&p, 1, kGuardSeconds * 1000) <= 0) return -1;
   int fd = testsock::Accept(fd_);
   if (fd < 0) return -1;
   testsock::SetNonBlocking(fd, false);
-  testsock::SetTimeouts(fd, 20);
+  testsock::SetTimeouts(fd, kGuardSeconds);
   return fd;
 }
 
 int Connect(int port, int receiveBuffer) {
   int fd = testsock::Open();
-  testsock::SetTimeouts(fd, 20);
+  testsock::SetTimeouts(fd, kGuardSeconds);
   if (receiveBuffer > 0) testsock::SetOption(fd, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
   sockaddr_in a = testsock::Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {

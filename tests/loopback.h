@@ -16,15 +16,16 @@
 
 namespace loopback {
 
+// How long any wait in these helpers may last before it counts as a hang.
+// Only a guard: every wait ends as soon as its condition holds, and a busy
+// machine must never reach it.
+constexpr int kGuardSeconds = 30;
+
 // A free TCP port on 127.0.0.1 (as free as the kernel says at that moment).
 int FreePort();
 
 // Deterministic bytes: the same (seed, size) always gives the same text.
 std::string Pattern(std::uint64_t seed, std::size_t size);
-
-// Lets this process use as many descriptors as the hard limit allows (POSIX;
-// Windows has no such limit to raise).
-void RaiseDescriptorLimit();
 
 // A single-threaded poll server on 127.0.0.1.
 //  kEcho:   sends back what it reads; after the peer's end of stream and the
@@ -67,10 +68,11 @@ class RelayProcess {
   RelayProcess(int listenPort, int serverPort, long maxDescriptors = 0);
   ~RelayProcess();
   int port() const { return port_; }
-  long ResidentKiB() const;     // resident memory: VmRSS, or the working set
-  double CpuSeconds() const;    // user + system time so far
   int OpenSockets() const;      // sockets among its descriptors (POSIX only)
-  // Sends `signal` (on Windows Ctrl+C, whatever the signal) and waits (10 s
+  // Whether every descriptor number below `limit` is in use, so that it can
+  // open nothing more (POSIX only).
+  bool HoldsEveryDescriptorBelow(int limit) const;
+  // Sends `signal` (on Windows Ctrl+C, whatever the signal) and waits (kGuardSeconds
   // at most, then kills it); returns the exit status, or -1 when it did not
   // exit by itself.
   int Stop(int signal = SIGTERM);
@@ -81,7 +83,7 @@ class RelayProcess {
   int port_;
 };
 
-// velotrunk-relay run with `arguments` to its end (10 s at most): its exit
+// velotrunk-relay run with `arguments` to its end (kGuardSeconds at most): its exit
 // status (-1 when it had to be killed) and what it wrote to stderr.
 struct RelayRun {
   int status;
@@ -89,24 +91,24 @@ struct RelayRun {
 };
 RelayRun RunRelay(const std::vector<std::string>& arguments);
 
-// Waits (10 s at most) until `done` holds; returns whether it did.
+// Waits (kGuardSeconds at most) until `done` holds; returns whether it did.
 bool WaitUntil(const std::function<bool()>& done);
 
 // A plain listener on 127.0.0.1 that hands out blocking sockets with
-// 20-second timeouts, as Connect does.
+// kGuardSeconds timeouts, as Connect does.
 class Listener {
  public:
   Listener();
   ~Listener();
   int port() const { return port_; }
-  int Accept();  // -1 when no connection comes within 10 s
+  int Accept();  // -1 when no connection comes within kGuardSeconds
 
  private:
   int fd_;
   int port_;
 };
 
-// A blocking client socket with 20-second send and receive timeouts; a
+// A blocking client socket with kGuardSeconds send and receive timeouts; a
 // receiveBuffer other than 0 fixes its receive buffer (and so the window it
 // offers) before it connects.
 int Connect(int port, int receiveBuffer = 0);
@@ -125,9 +127,8 @@ int LocalPort(int fd);
 void ShrinkSendBuffer(int fd, int bytes);
 void GrowReceiveBuffer(int fd, int bytes);
 void CloseWithReset(int fd);            // the peer sees a reset, not an end of stream
-// Segments with data the kernel has sent on a connection, and its largest
-// segment size now (Linux only).
-std::uint32_t DataSegmentsSent(int fd);
-int MaxSegment(int fd);
+// Whether the client's connection to a listener on this machine waits in
+// that listener's queue, not accepted yet (Linux only).
+bool WaitsInTheListenQueue(int listenPort, int clientFd);
 
 }  // namespace loopback

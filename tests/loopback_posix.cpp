@@ -1,8 +1,6 @@
 // The loopback helpers' POSIX parts: the relay as a forked child, the
 // descriptor limit, and what /proc and the kernel tell.
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,35 +13,48 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "loopback.h"
+#include "test_sockets.h"
 
 namespace loopback {
 namespace {
 
-bool IsListening(int port) {
+// A connection or listener as /proc/net/tcp lists it.
+struct TcpEntry {
+  int localPort = 0, remotePort = 0;
+  std::string state;  // 01 established, 0A listening
+  unsigned long inode = 0;  // 0 while no process holds it: a connection not yet accepted
+};
+
+int PortOf(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1), nullptr, 16); }
+
+std::vector<TcpEntry> TcpTable() {
+  std::vector<TcpEntry> entries;
   std::ifstream tcp("/proc/net/tcp");
   std::string line;
-  char wanted[8];
-  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  std::getline(tcp, line);  // the heading
   while (std::getline(tcp, line)) {
     std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
-    if (state == "0A" && local.size() >= 5 && local.substr(local.size() - 5) == wanted) return true;
+    std::string slot, local, remote, queues, timer, retransmits, uid, timeout;
+    TcpEntry e;
+    fields >> slot >> local >> remote >> e.state >> queues >> timer >> retransmits >> uid >> timeout >> e.inode;
+    if (!fields) continue;
+    e.localPort = PortOf(local);
+    e.remotePort = PortOf(remote);
+    entries.push_back(e);
   }
+  return entries;
+}
+
+bool IsListening(int port) {
+  for (const TcpEntry& e : TcpTable())
+    if (e.state == "0A" && e.localPort == port) return true;
   return false;
 }
 
 }  // namespace
-
-void RaiseDescriptorLimit() {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-  }
-}
 
 RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) : port_(listenPort) {
   pid_ = ::fork();
@@ -56,7 +67,7 @@ RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) 
     ::execl(VELOTRUNK_RELAY_PATH, "velotrunk-relay", listen.c_str(), "127.0.0.1", server.c_str(), nullptr);
     ::_exit(127);
   }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kGuardSeconds);
   while (!IsListening(listenPort) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
@@ -65,10 +76,10 @@ RelayProcess::~RelayProcess() { Stop(); }
 
 namespace {
 
-// Waits for the child (10 s at most, then kills it); its exit status, or -1.
+// Waits for the child (kGuardSeconds at most, then kills it); its exit status, or -1.
 int Reap(pid_t pid) {
   int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kGuardSeconds);
   while (::waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(pid, SIGKILL);
@@ -90,18 +101,11 @@ int RelayProcess::Stop(int signal) {
   return status;
 }
 
-int RelayProcess::OpenSockets() const {
-  int n = 0;
-  std::string folder = "/proc/" + std::to_string(pid_) + "/fd/";
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    char target[64];
-    while (dirent* entry = ::readdir(dir)) {
-      ssize_t length = ::readlink((folder + entry->d_name).c_str(), target, sizeof target - 1);
-      n += length > 7 && std::string(target, 7) == "socket:";
-    }
-    ::closedir(dir);
-  }
-  return n;
+int RelayProcess::OpenSockets() const { return testsock::CountSockets(std::to_string(pid_)); }
+bool RelayProcess::HoldsEveryDescriptorBelow(int limit) const {
+  for (int fd = 0; fd < limit; ++fd)
+    if (::access(("/proc/" + std::to_string(pid_) + "/fd/" + std::to_string(fd)).c_str(), F_OK) != 0) return false;
+  return true;
 }
 
 RelayRun RunRelay(const std::vector<std::string>& arguments) {
@@ -120,7 +124,7 @@ RelayRun RunRelay(const std::vector<std::string>& arguments) {
   std::string errors;
   char buffer[4096];
   pollfd p{pipeFds[0], POLLIN, 0};
-  while (::poll(&p, 1, 10000) > 0) {
+  while (::poll(&p, 1, kGuardSeconds * 1000) > 0) {
     ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
     if (n <= 0) break;
     errors.append(buffer, n);
@@ -129,40 +133,11 @@ RelayRun RunRelay(const std::vector<std::string>& arguments) {
   return {Reap(pid), errors};
 }
 
-long RelayProcess::ResidentKiB() const {
-  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-  std::string key;
-  long value;
-  while (status >> key) {
-    if (key == "VmRSS:" && status >> value) return value;
-    status.ignore(1 << 16, '\n');
-  }
-  return -1;
-}
-
-double RelayProcess::CpuSeconds() const {
-  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i)
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  return ticks / sysconf(_SC_CLK_TCK);
-}
-
-std::uint32_t DataSegmentsSent(int fd) {
-  tcp_info info{};
-  socklen_t len = sizeof info;
-  ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len);
-  return info.tcpi_data_segs_out;
-}
-
-int MaxSegment(int fd) {
-  int mss = 0;
-  socklen_t len = sizeof mss;
-  ::getsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &len);
-  return mss;
+bool WaitsInTheListenQueue(int listenPort, int clientFd) {
+  int clientPort = LocalPort(clientFd);
+  for (const TcpEntry& e : TcpTable())
+    if (e.localPort == listenPort && e.remotePort == clientPort) return e.inode == 0;
+  return false;
 }
 
 }  // namespace loopback

@@ -3,7 +3,6 @@
 // alone), and what the system tells of it and of the ports listened on.
 #include <winsock2.h>
 #include <iphlpapi.h>
-#include <psapi.h>
 
 #include <chrono>
 #include <string>
@@ -65,22 +64,15 @@ void ShareAConsole() {
   (void)shared;
 }
 
-double Seconds(const FILETIME& t) {
-  ULARGE_INTEGER v;
-  v.LowPart = t.dwLowDateTime;
-  v.HighPart = t.dwHighDateTime;
-  return static_cast<double>(v.QuadPart) / 1e7;
-}
-
-// Waits for the process (10 s at most, then ends it) and lets go of its
+// Waits for the process (kGuardSeconds at most, then ends it) and lets go of its
 // handle; its exit status, or -1.
 int Reap(HANDLE process) {
   DWORD status = static_cast<DWORD>(-1);
-  if (::WaitForSingleObject(process, 10000) == WAIT_OBJECT_0) {
+  if (::WaitForSingleObject(process, kGuardSeconds * 1000) == WAIT_OBJECT_0) {
     ::GetExitCodeProcess(process, &status);
   } else {
     ::TerminateProcess(process, static_cast<UINT>(-1));
-    ::WaitForSingleObject(process, 10000);
+    ::WaitForSingleObject(process, kGuardSeconds * 1000);
   }
   ::CloseHandle(process);
   return static_cast<int>(status);
@@ -132,7 +124,7 @@ RelayRun RunRelay(const std::vector<std::string>& arguments) {
   if (started) {
     char buffer[4096];
     DWORD n = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kGuardSeconds);
     while (std::chrono::steady_clock::now() < deadline) {
       DWORD waiting = 0;
       if (!::PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr)) break;  // the relay has ended
@@ -150,30 +142,17 @@ RelayRun RunRelay(const std::vector<std::string>& arguments) {
   return {started ? Reap(info.hProcess) : -1, errors};
 }
 
-void RaiseDescriptorLimit() {}
 
 RelayProcess::RelayProcess(int listenPort, int serverPort, long) : port_(listenPort) {
   PROCESS_INFORMATION info{};
   if (!StartRelay({std::to_string(listenPort), "127.0.0.1", std::to_string(serverPort)}, nullptr, info)) return;
   process_ = info.hProcess;
   pid_ = static_cast<long>(info.dwProcessId);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kGuardSeconds);
   while (!IsListening(listenPort) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 RelayProcess::~RelayProcess() { Stop(); }
-
-long RelayProcess::ResidentKiB() const {
-  PROCESS_MEMORY_COUNTERS counters{};
-  if (!::GetProcessMemoryInfo(static_cast<HANDLE>(process_), &counters, sizeof counters)) return -1;
-  return static_cast<long>(counters.WorkingSetSize / 1024);
-}
-
-double RelayProcess::CpuSeconds() const {
-  FILETIME created, exited, kernel, user;
-  if (!::GetProcessTimes(static_cast<HANDLE>(process_), &created, &exited, &kernel, &user)) return 0;
-  return Seconds(kernel) + Seconds(user);
-}
 
 }  // namespace loopback

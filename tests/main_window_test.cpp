@@ -229,17 +229,17 @@ TEST_F(MainWindow, AFailedStartReturnsToIdleAndTheUserCanTryAgain) {
     Fill(QString::number(port), "127.0.0.1", QString::number(echo.port()));
     form_->btnClick();
     EXPECT_TRUE(Running());  // until the engine has told and ended
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Running(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Running(); }, 30000));
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"BIND TCP ERROR!!!|This port in use!|0", "ERROR!!!|listen error!|0"}));
     std::lock_guard lock(boxesMutex_);
     boxes_.clear();
   }
   // The port is free again: the third start relays, and stays running.
   form_->btnClick();
+  std::size_t noticesBefore = NoticesAsked();
   EXPECT_EQ(RoundTrip(port, "third time"), "third time");
-  QTest::qWait(100);
   EXPECT_TRUE(Running());
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(NoticesAsked(), noticesBefore);
 }
 
 TEST_F(MainWindow, EnterInAnyFieldStartsWhileIdleAndDoesNothingAfterAStart) {

@@ -25,12 +25,12 @@ std::vector<QMessageBox*> OpenBoxes() {
   return boxes;
 }
 
-// Runs the event loop until `done` holds, for at most five seconds.
+// Runs the event loop until `done` holds, for at most 30 seconds.
 template <class Done>
 bool ProcessUntil(Done done) {
   QElapsedTimer timer;
   timer.start();
-  while (!done() && timer.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (!done() && timer.elapsed() < 30000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   return done();
 }
 

@@ -51,7 +51,7 @@ QRect BoundsOf(const QImage& image, const QColor& color, QRect area) {
 bool ShowActive(QWidget* window) {
   window->show();
   window->activateWindow();
-  return QTest::qWaitForWindowActive(window);
+  return QTest::qWaitForWindowActive(window, 30000);
 }
 
 }  // namespace qt_test

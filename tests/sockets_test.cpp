@@ -1,7 +1,7 @@
 // The socket layer's own rules over real loopback sockets: read-ahead that
 // still posts FD_CLOSE after the last byte, buffered writes that survive
 // partial kernel writes and report a reset on the next call, busy transfers
-// that leave in whole segments, stale messages of closed sockets, and
+// whose held-back bytes still go, stale messages of closed sockets, and
 // connect outcomes.
 
 #include "sockets.h"
@@ -69,7 +69,7 @@ class SocketLayerTest : public ::testing::Test {
   }
 
   // Dispatches messages until `done` holds or the time is up.
-  static bool Pump(const std::function<bool()>& done, int ms = 10000) {
+  static bool Pump(const std::function<bool()>& done, int ms = loopback::kGuardSeconds * 1000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
       if (std::chrono::steady_clock::now() > deadline) return false;
@@ -130,13 +130,13 @@ class SocketLayerTest : public ::testing::Test {
     return sent;
   }
 
-  // Waits (5 s at most) until the kernel holds `bytes` unread bytes for s.
+  // Waits until the kernel holds `bytes` unread bytes for s.
   static void WaitUntilWaiting(win::SOCKET s, int bytes) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (int waiting = 0; waiting < bytes && std::chrono::steady_clock::now() < deadline;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    loopback::WaitUntil([&] {
+      int waiting = 0;
       ::ioctl(static_cast<int>(s), FIONREAD, &waiting);
-    }
+      return waiting >= bytes;
+    });
   }
 
   static int Count(win::SOCKET s, win::WORD event) {
@@ -300,7 +300,8 @@ TEST_F(SocketLayerTest, ASocketThatUsedUpItsReadBudgetLetsAQuietOneGoFirst) {
   ::close(quietPeer);
 }
 
-TEST_F(SocketLayerTest, ABusyTransferLeavesInWholeSegmentsAndItsLastBytesStillGo) {
+// How many segments the transfer takes is measured by bench/run.
+TEST_F(SocketLayerTest, WhatABusyTransferHoldsBackStillGoesOnItsOwn) {
   win::SOCKET listener = Listen();
   loopback::GrowReceiveBuffer(static_cast<int>(listener), 4 << 20);  // inherited by what it accepts
   auto [from, fromPeer] = AcceptPeer(listener);
@@ -343,11 +344,6 @@ TEST_F(SocketLayerTest, ABusyTransferLeavesInWholeSegmentsAndItsLastBytesStillGo
   receiver.join();
   ASSERT_TRUE(arrived) << "the last bytes stayed in the layer";
   EXPECT_EQ(received, data);
-  // A kernel write of each budget would leave as a full segment and a short
-  // one: twice the segments the bytes need.
-  std::uint32_t segments = loopback::DataSegmentsSent(static_cast<int>(to));
-  std::size_t needed = data.size() / static_cast<std::size_t>(loopback::MaxSegment(static_cast<int>(to))) + 1;
-  EXPECT_LT(segments, needed * 3 / 2);
   ::close(fromPeer);
   ::close(toPeer);
 }
@@ -433,7 +429,13 @@ TEST_F(SocketLayerTest, AClosedSocketWritesOutToASlowPeerAndAbortsAStalledOne) {
 
     std::string got;
     loopback::End end = loopback::End::kTimeout;
-    if (stalled) PumpFor(1300);
+    // The stalled peer reads nothing until the layer has given up on it.
+    if (stalled) {
+      EXPECT_TRUE(Pump([&, peer = peer] {
+        pollfd p{peer, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP));
+      }));
+    }
     ::fcntl(peer, F_SETFL, O_NONBLOCK);
     for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
          end == loopback::End::kTimeout && std::chrono::steady_clock::now() < deadline;) {

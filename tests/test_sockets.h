@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,12 @@
 #endif
 
 #include <cstdint>
+#include <string>
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/resource.h>
+#endif
 
 namespace testsock {
 
@@ -42,6 +49,37 @@ inline void Start() {
   (void)started;
 #endif
 }
+
+// Lets this process use as many descriptors as the hard limit allows (POSIX;
+// Windows has no such limit to raise).
+inline void RaiseDescriptorLimit() {
+#ifndef _WIN32
+  rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+#endif
+}
+
+#ifndef _WIN32
+// The sockets among a process's descriptors ("self" or a PID), or -1 when
+// /proc cannot tell.
+inline int CountSockets(const std::string& pid) {
+  std::string folder = "/proc/" + pid + "/fd/";
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return -1;
+  int n = 0;
+  char target[64];
+  while (dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    ssize_t length = ::readlink((folder + entry->d_name).c_str(), target, sizeof target - 1);
+    n += length >= 0 && std::string(target, static_cast<std::size_t>(length)).starts_with("socket:");
+  }
+  ::closedir(dir);
+  return n;
+}
+#endif
 
 inline sockaddr_in Loopback(int port) {
   sockaddr_in a{};
@@ -90,6 +128,28 @@ inline void SetNonBlocking(int fd, bool on = true) {
 #else
   int flags = ::fcntl(fd, F_GETFL);
   ::fcntl(fd, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK);
+#endif
+}
+
+// Why the last call failed: errno, or Winsock's error code.
+inline int LastError() {
+#ifdef _WIN32
+  return ::WSAGetLastError();
+#else
+  return errno;
+#endif
+}
+
+// Bytes that arrived on a socket and were not read yet.
+inline long UnreadBytes(int fd) {
+#ifdef _WIN32
+  u_long n = 0;
+  ::ioctlsocket(static_cast<SOCKET>(fd), FIONREAD, &n);
+  return static_cast<long>(n);
+#else
+  int n = 0;
+  ::ioctl(fd, FIONREAD, &n);
+  return n;
 #endif
 }
 

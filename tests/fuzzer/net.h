@@ -1,6 +1,6 @@
 // The plain socket calls the fuzzer's own clients and servers use, on
-// 127.0.0.1 only, with the few differences between POSIX sockets and Winsock
-// (closing, non-blocking mode, poll, error codes) kept in net.cpp.
+// 127.0.0.1 only, over the tests' socket helpers (test_sockets.h), in the
+// shape the fuzzer's poll loop wants.
 #pragma once
 
 #include <cstddef>
@@ -10,11 +10,9 @@
 
 namespace net {
 
-#ifdef _WIN32
-using Socket = std::uintptr_t;
-#else
+// A socket is an int on both systems, as in test_sockets.h: Windows' handle
+// values fit.
 using Socket = int;
-#endif
 extern const Socket kNoSocket;
 
 // Once, before any other call: starts Winsock, or ignores SIGPIPE and raises
