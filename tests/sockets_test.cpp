@@ -203,9 +203,14 @@ TEST_F(SocketLayerTest, PartialKernelWritesNeitherStallNorReorder) {
   EXPECT_LT(sent, data.size());
 
   std::string received;
-  std::thread reader([&, peer = peer] { received = loopback::ReceiveAll(peer); });
-  bool done = Pump([&] { return sent == data.size(); }, 20000);
-  PumpFor(100);  // the last buffered bytes and the shutdown go out after a message
+  std::atomic<bool> ended{false};
+  std::thread reader([&, peer = peer] {
+    received = loopback::ReceiveAll(peer);
+    ended = true;
+  });
+  bool done = Pump([&] { return sent == data.size(); });
+  // The last buffered bytes and the shutdown go out while messages are served.
+  EXPECT_TRUE(Pump([&] { return ended.load(); }));
   reader.join();
   ::close(peer);
   EXPECT_TRUE(done);
@@ -217,7 +222,10 @@ TEST_F(SocketLayerTest, AResetMetByABufferedWriteIsReportedByTheNextCall) {
   auto [s, peer] = AcceptPeer(Listen());
   PumpFor(20);
   loopback::CloseWithReset(peer);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(loopback::WaitUntil([s = s] {
+    pollfd p{static_cast<int>(s), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP));
+  })) << "the reset never arrived";
 
   EXPECT_EQ(win::send(s, "0123456789", 10, 0), 10);  // taken into the buffer
   onEvent = [&, s = s](const Event& e) {
@@ -243,7 +251,8 @@ TEST_F(SocketLayerTest, WaitingMessagesOfAClosedSocketNeverReachItsSuccessor) {
   // the first is handled.
   loopback::SendAll(peerA, "a");
   loopback::SendAll(peerB, "b");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  WaitUntilWaiting(a, 1);
+  WaitUntilWaiting(b, 1);
   events.clear();
   win::SOCKET successor = win::INVALID_SOCKET, closed = win::INVALID_SOCKET;
   onEvent = [&, a = a, b = b](const Event& e) {
@@ -253,7 +262,8 @@ TEST_F(SocketLayerTest, WaitingMessagesOfAClosedSocketNeverReachItsSuccessor) {
     successor = win::socket(win::AF_INET, win::SOCK_STREAM, 0);
     win::WSAAsyncSelect(successor, window, kSocketMessage, win::FD_READ | win::FD_WRITE | win::FD_CLOSE);
   };
-  PumpFor(200);
+  EXPECT_TRUE(Pump([&] { return closed != win::INVALID_SOCKET; }));
+  PumpFor(200);  // whatever else was queued comes by
   ASSERT_NE(closed, win::INVALID_SOCKET);
   EXPECT_EQ(successor, closed) << "the kernel hands out the lowest free descriptor";
   owned.erase(std::remove(owned.begin(), owned.end(), closed), owned.end());
@@ -288,7 +298,7 @@ TEST_F(SocketLayerTest, ASocketThatUsedUpItsReadBudgetLetsAQuietOneGoFirst) {
     if (e.socket == busy && reads.size() == 1) {
       loopback::SendAll(quietPeer, "q");
       pollfd ready{static_cast<int>(quiet), POLLIN, 0};
-      ASSERT_EQ(::poll(&ready, 1, 5000), 1);
+      ASSERT_EQ(::poll(&ready, 1, loopback::kGuardSeconds * 1000), 1);
     }
   };
   EXPECT_TRUE(Pump([&] { return received == data.size(); }));
