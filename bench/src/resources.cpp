@@ -263,6 +263,9 @@ void segments(const ResourceSetup& s, Figures& out) {
   tcp_info info{};
   socklen_t length = sizeof info;
   if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) throw_errno("TCP_INFO");
+  // The size of the large segments that arrived (small ones do not lower
+  // it): a sender the kernel holds to half the receive window is not blamed
+  // for that, one that sends a full segment and a short one per write is.
   if (info.tcpi_rcv_mss == 0) throw NetError("TCP_INFO gave no segment size");
   double fewest = std::ceil(static_cast<double>(kDownload) / info.tcpi_rcv_mss);
   out.push_back(figure("segments of a 64 MiB download ÷ the fewest its bytes need (" +
