@@ -10,6 +10,7 @@
 #include "processes.h"
 #include "relays.h"
 #include "report.h"
+#include "resources.h"
 
 namespace bench {
 namespace {
@@ -35,10 +36,12 @@ class Driver {
     start_server();
     warm_up();
     for (int round = 1; round <= o_.rounds; ++round) run_round(round);
-    stop_all();
+    stop_relays();
     print_table(std::cout, results_);
+    if (o_.resources != "off") resources();
+    stop_all();
     print_failures();
-    return 0;
+    return failures_ > 0 ? 1 : 0;
   }
 
  private:
@@ -89,21 +92,33 @@ class Driver {
   void restart(LiveRelay& r) {
     if (r.instance.pid > 0) stop(r.instance.pid);
     r.instance = {};
-    uint16_t port = free_port(nextRelayPort_);
-    auto argv = r.kind.command(r.kind, port, r.serverPort, o_.workDir);
-    pid_t pid = spawn(argv, o_.workDir + "/" + r.kind.name + ".log");
-    if (!wait_for_port(port, pid, 5)) {
-      stop(pid);
-      throw NetError(r.kind.name + " did not start (see " + o_.workDir + "/" + r.kind.name + ".log)");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it settle after the probe
-    r.instance = {pid, port};
+    r.instance = start_relay(r.kind, free_port(nextRelayPort_), r.serverPort, o_.workDir);
+  }
+
+  void stop_relays() {
+    for (auto& r : relays_)
+      if (r.instance.pid > 0) stop(r.instance.pid);
+    for (auto& r : relays_) r.instance = {};
   }
 
   void stop_all() {
-    for (auto& r : relays_)
-      if (r.instance.pid > 0) stop(r.instance.pid);
+    stop_relays();
     bench::stop_all();
+  }
+
+  // velotrunk-relay's resource figures, each on a fresh instance.
+  void resources() {
+    auto subject = std::find_if(relays_.begin(), relays_.end(), [](auto& r) { return r.kind.name == kSubject; });
+    if (subject == relays_.end()) return;
+    ResourceSetup setup{subject->kind, o_.workDir, subject->serverPort,
+                        [this] { return free_port(nextRelayPort_); }, o_.resources == "quick"};
+    std::vector<ResourceFigure> figures = measure_resources(setup);
+    print_resource_table(std::cout, figures);
+    for (auto& f : figures)
+      if (!f.failure.empty()) {
+        ++failures_;
+        failed_steps_.push_back(std::string(kSubject) + ": " + f.label + ": " + f.failure);
+      }
   }
 
   static uint64_t bytes_for(double megabytesPerSecond, double seconds) {
@@ -146,6 +161,7 @@ class Driver {
     } catch (const std::exception& e) {
       for (Metric m : step.metrics) ++rr[m].failures;
       failed_steps_.push_back(r.kind.name + ": " + e.what());
+      ++failures_;
     }
     reap_orphans();  // the connection processes that forking relays leave behind
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -233,6 +249,7 @@ class Driver {
   uint16_t nextRelayPort_;
   uint16_t nextServerPort_;
   std::vector<std::string> failed_steps_;
+  int failures_ = 0;  // measurements that could not be taken
 };
 
 }  // namespace

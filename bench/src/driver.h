@@ -15,10 +15,15 @@ struct DriverOptions {
   uint16_t serverPortBase = 24100;
   int idleConnections = 1000;
   std::vector<std::string> only;  // relay names to run; all when empty
+  // velotrunk-relay's resource figures after the table: "full", "quick"
+  // (smaller sizes) or "off".
+  std::string resources = "full";
 };
 
 // Starts the server and the relays, measures round by round, stops
-// everything and prints the table to stdout. Returns the exit status.
+// everything and prints the table to stdout, then the resource figures.
+// Returns the exit status: 1 when a measurement could not be taken, whatever
+// the figures.
 int run_driver(const DriverOptions& options, const std::string& selfExe);
 
 }  // namespace bench

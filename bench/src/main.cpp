@@ -20,6 +20,7 @@ namespace {
 const char* const kUsage =
     "usage: velotrunk-bench run --relay PATH --work-dir DIR [--rounds N] [--scale X]\n"
     "                           [--relay-ports BASE] [--server-ports BASE] [--idle N] [--only a,b,...]\n"
+    "                           [--resources full|quick|off]\n"
     "       velotrunk-bench server PORT...\n"
     "       velotrunk-bench plain-relay LISTEN_PORT SERVER_ADDRESS SERVER_PORT\n";
 
@@ -60,6 +61,7 @@ int run(int argc, char** argv) {
     else if (key == "--server-ports") o.serverPortBase = port_arg(value);
     else if (key == "--idle") o.idleConnections = std::max(1, std::atoi(value.c_str()));
     else if (key == "--only") o.only = split(value);
+    else if (key == "--resources" && (value == "full" || value == "quick" || value == "off")) o.resources = value;
     else return usage();
   }
   if (argc % 2 != 0 || o.workDir.empty()) return usage();

@@ -22,48 +22,6 @@ namespace {
 
 constexpr size_t kBulkChunk = 256 * 1024;
 
-// Samples the relay's resident memory every few milliseconds while alive.
-class RssSampler {
- public:
-  explicit RssSampler(pid_t pid)
-      : thread_([this, pid] {
-          while (!done_) {
-            peak_ = std::max(peak_.load(), session_rss_bytes(pid));
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-          }
-        }) {}
-  ~RssSampler() { finish(); }
-  long long finish() {
-    done_ = true;
-    if (thread_.joinable()) thread_.join();
-    return peak_;
-  }
-
- private:
-  std::atomic<bool> done_{false};
-  std::atomic<long long> peak_{0};
-  std::thread thread_;
-};
-
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() { close(fd_); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  operator int() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-void send_request(int fd, char mode, uint64_t count) {
-  char header[9];
-  header[0] = mode;
-  std::memcpy(header + 1, &count, 8);
-  write_all(fd, header, sizeof header);
-}
-
 Bulk finish_bulk(uint64_t bytes, Clock::time_point start, RssSampler& sampler) {
   double seconds = seconds_since(start);
   return {static_cast<double>(bytes) / seconds / 1e6, sampler.finish()};

@@ -100,6 +100,17 @@ void write_all(int fd, const void* data, size_t size) {
   }
 }
 
+Socket::~Socket() {
+  close(fd_);
+}
+
+void send_request(int fd, char mode, uint64_t count) {
+  char header[9];
+  header[0] = mode;
+  std::memcpy(header + 1, &count, 8);
+  write_all(fd, header, sizeof header);
+}
+
 void read_exact(int fd, void* data, size_t size) {
   auto* p = static_cast<char*>(data);
   while (size > 0) {

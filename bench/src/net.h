@@ -37,10 +37,26 @@ bool port_is_free(uint16_t port);
 void write_all(int fd, const void* data, size_t size);
 void read_exact(int fd, void* data, size_t size);
 
+// Owns a descriptor and closes it.
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket();
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  operator int() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // The first byte of a connection to the bench server picks what it does.
 constexpr char kModeEcho = 'E';    // echoes every byte, the first included
 constexpr char kModeSink = 'S';    // then 8 bytes count N: reads N bytes, answers 'K'
 constexpr char kModeSource = 'D';  // then 8 bytes count N: sends N bytes (0: until closed)
 constexpr char kSinkDone = 'K';
+
+// The mode byte and the count of a sink or source connection.
+void send_request(int fd, char mode, uint64_t count);
 
 }  // namespace bench

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/prctl.h>
-#include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -53,7 +53,7 @@ bool reap(pid_t pid, double timeoutSeconds) {
     int status;
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid || (r < 0 && errno == ECHILD)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
 }
@@ -89,7 +89,7 @@ std::string find_in_path(const std::string& name) {
   return "";
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const std::string& logPath) {
+pid_t spawn(const std::vector<std::string>& argv, const std::string& logPath, int fdLimit) {
   std::string exe = find_in_path(argv.at(0));
   if (exe.empty()) throw NetError("not found: " + argv[0]);
   std::vector<char*> args;
@@ -108,6 +108,9 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& logPath) {
     dup2(devnull, 0);
     dup2(log, 1);
     dup2(log, 2);
+    close_range(3, ~0U, 0);
+    rlimit limit{static_cast<rlim_t>(fdLimit), static_cast<rlim_t>(fdLimit)};
+    if (fdLimit > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
     execv(exe.c_str(), args.data());
     _exit(127);
   }
@@ -131,6 +134,17 @@ void stop_all() {
   while (!g_started.empty()) stop(g_started.back());
 }
 
+double seconds_to_exit(pid_t pid, int signal, double timeoutSeconds) {
+  auto start = Clock::now();
+  kill(pid, signal);
+  bool exited = reap(pid, timeoutSeconds);
+  double seconds = seconds_since(start);
+  stop(pid);
+  if (!exited)
+    throw NetError("still running " + std::to_string(timeoutSeconds) + " s after signal " + std::to_string(signal));
+  return seconds;
+}
+
 long long session_rss_bytes(pid_t pid) {
   long long total = 0;
   for (pid_t p : session_members(pid)) {
@@ -149,6 +163,66 @@ long long session_rss_bytes(pid_t pid) {
   return total;
 }
 
+RssSampler::RssSampler(pid_t pid)
+    : thread_([this, pid] {
+        while (!done_) {
+          peak_ = std::max(peak_.load(), session_rss_bytes(pid));
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+      }) {}
+
+long long RssSampler::finish() {
+  done_ = true;
+  if (thread_.joinable()) thread_.join();
+  return peak_;
+}
+
+int open_descriptors(pid_t pid, bool socketsOnly) {
+  int count = 0;
+  std::error_code ec;
+  for (auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::error_code linkError;
+    std::string target = std::filesystem::read_symlink(entry.path(), linkError).string();
+    if (!linkError && (!socketsOnly || target.starts_with("socket:"))) ++count;
+  }
+  return count;
+}
+
+double cpu_seconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  std::getline(in, stat);
+  size_t afterName = stat.rfind(')');
+  if (afterName == std::string::npos) throw NetError("no such process: " + std::to_string(pid));
+  // Fields from the state on: utime and stime are the 12th and 13th.
+  std::istringstream fields(stat.substr(afterName + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 1; i <= 13 && fields >> field; ++i)
+    if (i >= 12) ticks += std::stod(field);
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+namespace {
+
+// True when an IPv4 socket listens on port. Looked up rather than tried, so
+// that no connection of ours is left for the relay to wind down.
+bool listening_on(unsigned port) {
+  std::ifstream tcp("/proc/net/tcp");
+  std::string line;
+  std::getline(tcp, line);  // the header
+  while (std::getline(tcp, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    if (fields >> slot >> local >> remote >> state && state == "0A" &&
+        std::stoul(local.substr(local.find(':') + 1), nullptr, 16) == port)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool wait_for_port(unsigned port, pid_t pid, double timeoutSeconds) {
   auto start = Clock::now();
   while (seconds_since(start) < timeoutSeconds) {
@@ -157,12 +231,8 @@ bool wait_for_port(unsigned port, pid_t pid, double timeoutSeconds) {
       std::erase(g_started, pid);
       return false;
     }
-    try {
-      close(connect_loopback(static_cast<uint16_t>(port), false));
-      return true;
-    } catch (const NetError&) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (listening_on(port)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
 }

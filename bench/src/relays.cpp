@@ -1,6 +1,11 @@
 #include "relays.h"
 
+#include <chrono>
 #include <fstream>
+#include <thread>
+
+#include "net.h"
+#include "processes.h"
 
 namespace bench {
 
@@ -62,6 +67,18 @@ Args rinetd(const RelayKind&, uint16_t lp, uint16_t sp, const std::string& dir) 
 }
 
 }  // namespace
+
+RelayInstance start_relay(const RelayKind& kind, uint16_t listenPort, uint16_t serverPort,
+                          const std::string& workDir, int fdLimit) {
+  std::string log = workDir + "/" + kind.name + ".log";
+  pid_t pid = spawn(kind.command(kind, listenPort, serverPort, workDir), log, fdLimit);
+  if (!wait_for_port(listenPort, pid, 5)) {
+    stop(pid);
+    throw NetError(kind.name + " did not start (see " + log + ")");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it finish starting
+  return {pid, listenPort};
+}
 
 std::vector<RelayKind> relay_kinds(const std::string& velotrunkRelay, const std::string& selfExe) {
   return {

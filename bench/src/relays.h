@@ -27,4 +27,10 @@ struct RelayInstance {
   uint16_t port = 0;
 };
 
+// Starts kind on listenPort towards 127.0.0.1:serverPort (with fdLimit above
+// 0, under that descriptor limit) and returns once it accepts connections;
+// throws NetError, its log named, when it does not.
+RelayInstance start_relay(const RelayKind& kind, uint16_t listenPort, uint16_t serverPort,
+                          const std::string& workDir, int fdLimit = 0);
+
 }  // namespace bench

@@ -167,4 +167,17 @@ void print_table(std::ostream& out, const Results& results) {
   TableWriter(out, results).write();
 }
 
+void print_resource_table(std::ostream& out, const std::vector<ResourceFigure>& figures) {
+  out << "\n| resource | velotrunk | target |\n|---|---:|---|\n";
+  for (const ResourceFigure& f : figures) {
+    std::string value = f.failure.empty() ? number(f.value, f.decimals) : "failed: " + f.failure;
+    std::string target;
+    if (!std::isnan(f.limit)) {
+      target = "< " + number(f.limit, f.decimals) + (f.limitNote.empty() ? "" : " (" + f.limitNote + ")");
+      if (!std::isnan(f.value)) target += f.value < f.limit ? " **met**" : " **missed**";
+    }
+    out << "| " << f.label << " | " << value << " | " << target << " |\n";
+  }
+}
+
 }  // namespace bench

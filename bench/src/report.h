@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "resources.h"
+
 namespace bench {
 
 enum Metric {
@@ -41,5 +43,9 @@ struct Results {
 // Markdown table: median and min–max per metric and relay, the subject's
 // ratio to each peer, and whether each target is met.
 void print_table(std::ostream& out, const Results& results);
+
+// Markdown table of velotrunk-relay's resource figures, each with its target
+// and whether it is met.
+void print_resource_table(std::ostream& out, const std::vector<ResourceFigure>& figures);
 
 }  // namespace bench
