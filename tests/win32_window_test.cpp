@@ -26,16 +26,19 @@ struct Value {
   std::string text;
 };
 
+// The stored values as Windows holds them (UTF-16), in UTF-8.
 std::map<std::string, Value> StoredValues() {
   std::map<std::string, Value> values;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSection, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Dorwen\\Velotrunk", 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
   for (DWORD i = 0;; ++i) {
-    char name[256];
-    BYTE data[512];
-    DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-    values[name] = {type, std::string(reinterpret_cast<char*>(data), dataSize ? dataSize - 1 : 0)};
+    wchar_t name[256], data[256];
+    DWORD nameSize = 256, dataSize = sizeof data, type = 0;
+    if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+        ERROR_SUCCESS)
+      break;
+    const size_t chars = dataSize / sizeof(wchar_t);
+    values[Narrow(name)] = {type, Narrow(std::wstring(data, chars && !data[chars - 1] ? chars - 1 : chars))};
   }
   RegCloseKey(key);
   return values;
@@ -90,11 +93,25 @@ bool PressKey(TForm1& form, HWND target, WPARAM key) {
 
 class Win32Window : public testing::Test {
  protected:
-  void SetUp() override { ClearStore(); }
+  void SetUp() override {
+    ClearStore();
+    Pump();  // the quit an earlier test's window posted would end a box at once
+  }
   void TearDown() override { ClearStore(); }
 };
 
 TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
+  struct FieldCase {
+    HWND TForm1::*window;
+    const wchar_t* typed;
+    const char* name;
+    const char* stored;
+  };
+  const FieldCase fields[] = {
+      {&TForm1::ip, L"  4000 ", "ip_Text", "4000"},                   // stored without blanks
+      {&TForm1::oip, L"сервер №1 ü", "oip_Text", "сервер №1 ü"},  // not ASCII: UTF-16 in the registry
+      {&TForm1::op, L"", "op_Text", ""},                               // an emptied field comes back empty
+  };
   RECT moved;
   {
     TForm1 form;
@@ -109,8 +126,7 @@ TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
     EXPECT_EQ(client.bottom, 168);
     EXPECT_TRUE(StoredValues().empty()) << "opening writes nothing";
 
-    SetWindowTextW(form.ip, L"  4000 ");
-    SetWindowTextW(form.op, L"");
+    for (const FieldCase& field : fields) SetWindowTextW(form.*field.window, field.typed);
     SetWindowPos(form.Handle, nullptr, 100, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     moved = WindowRect(form.Handle);
     SendMessageW(form.Handle, WM_CLOSE, 0, 0);
@@ -127,15 +143,12 @@ TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
   EXPECT_EQ(values.at("FormVersion").text, "0");
   EXPECT_EQ(values.at("Visible").text, "0");
   EXPECT_EQ(values.at("ShowCmd").text, "1");
-  EXPECT_EQ(values.at("ip_Text").text, "4000");
-  EXPECT_EQ(values.at("oip_Text").text, "192.168.1.1");
-  EXPECT_EQ(values.at("op_Text").text, "");
+  for (const FieldCase& field : fields) EXPECT_EQ(values.at(field.name).text, field.stored) << field.name;
 
   TForm1 again;
   again.Show();
   Pump();
-  EXPECT_EQ(WindowTextUtf8(again.ip), "4000");
-  EXPECT_EQ(WindowTextUtf8(again.op), "") << "an emptied field comes back empty";
+  for (const FieldCase& field : fields) EXPECT_EQ(WindowTextUtf8(again.*field.window), field.stored) << field.name;
   const RECT r = WindowRect(again.Handle);
   EXPECT_EQ(r.left, moved.left);
   EXPECT_EQ(r.top, moved.top);
@@ -192,6 +205,41 @@ TEST_F(Win32Window, ValuesTheRelayCannotUseShowTheErrorBoxAndKeepTheWindowIdle) 
     EXPECT_EQ(recorder.boxes[0].type, UINT(win::MB_ICONERROR));
     EXPECT_FALSE(form.Running());
   }
+}
+
+// What the system's box of the start command shows, read from a timer while
+// it is open (its modal loop runs the timer), then closed.
+struct OpenBox {
+  std::wstring text, caption;
+  HWND owner = nullptr;
+  bool ownerEnabled = true;
+};
+OpenBox seenBox;
+
+void CALLBACK ReadAndCloseTheBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(L"#32770", nullptr);
+  if (!box) return;
+  wchar_t text[256] = {}, caption[64] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 256);  // the box's text control
+  GetWindowTextW(box, caption, 64);
+  seenBox = {text, caption, GetWindow(box, GW_OWNER), IsWindowEnabled(GetWindow(box, GW_OWNER)) != FALSE};
+  KillTimer(nullptr, timer);
+  PostMessageW(box, WM_COMMAND, win::IDOK, 0);
+}
+
+TEST_F(Win32Window, TheErrorBoxReadsInRussianAndIsModalToTheWindow) {
+  TForm1 form;
+  form.Show();
+  SetWindowTextW(form.ip, L"0");
+  seenBox = {};
+  SetTimer(nullptr, 0, 50, ReadAndCloseTheBox);
+  form.btnClick();
+  EXPECT_EQ(seenBox.text, L"Неверно указаны параметры или порт используется!");
+  EXPECT_EQ(seenBox.caption, L"Error");
+  EXPECT_EQ(seenBox.owner, form.Handle);
+  EXPECT_FALSE(seenBox.ownerEnabled) << "the window takes no click while the box is open";
+  EXPECT_TRUE(IsWindowEnabled(form.Handle));
+  EXPECT_FALSE(form.Running());
 }
 
 TEST_F(Win32Window, EnterInAFieldStartsTheRelayWhichCarriesALoopbackConnection) {

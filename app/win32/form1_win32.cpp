@@ -138,7 +138,7 @@ void TForm1::Show() {
 
 void TForm1::btnClick() {
   if (!Shown(btn)) return;  // started already: the engine runs once
-  if (!RunStartCommand(WindowTextUtf8(ip), WindowTextUtf8(oip), WindowTextUtf8(op))) return;
+  if (!RunStartCommand(Handle, WindowTextUtf8(ip), WindowTextUtf8(oip), WindowTextUtf8(op))) return;
   if (GetFocus() == btn) SetFocus(ip);
   ShowWindow(btn, SW_HIDE);
   ShowWindow(lbl, SW_SHOW);
@@ -156,7 +156,7 @@ void TForm1::RelayStartFailed() {
 
 void TForm1::RxLabel1Click() {
   // The empty operation (not a null one) asks for the default action.
-  ShellExecuteA(nullptr, "", design::HomePage, nullptr, nullptr, SW_SHOWMAXIMIZED);
+  ShellExecuteW(nullptr, L"", Widen(design::HomePage).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
 
 void TForm1::Close() {

@@ -263,22 +263,6 @@ HWND CreateChild(const wchar_t* windowClass, DWORD exStyle, DWORD style, HWND pa
 
 }  // namespace
 
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), int(wide.size()));
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  std::string narrow(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr),
-                     '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), int(narrow.size()), nullptr,
-                      nullptr);
-  return narrow;
-}
-
 std::string WindowTextUtf8(HWND window) {
   std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
   text.resize(GetWindowTextW(window, text.data(), int(text.size())));
@@ -358,7 +342,7 @@ HWND CreateFlatButton(HWND parent, int id, TPlace place, const std::string& capt
   if (!button) return nullptr;
   SendMessageW(button, WM_SETFONT, WPARAM(font), FALSE);
   // Flat once it has its parent, as the framework's button makes itself.
-  SetWindowLongA(button, GWL_STYLE, GetWindowLongA(button, GWL_STYLE) | BS_FLAT);
+  SetWindowLongW(button, GWL_STYLE, GetWindowLongW(button, GWL_STYLE) | BS_FLAT);
   SetWindowSubclass(button, ButtonProc, kButtonSubclass, 0);
   return button;
 }

@@ -27,6 +27,7 @@
 #include "canvas.h"
 #include "ds_group_look.h"
 #include "rx_label_look.h"
+#include "utf16.h"
 
 // Registers the window classes (once per process).
 void RegisterFlatControlClasses();
@@ -35,9 +36,6 @@ struct TPlace {
   int Left, Top, Width, Height;
 };
 
-// UTF-8 <-> UTF-16.
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);
 // A window's text, UTF-8.
 std::string WindowTextUtf8(HWND window);
 
