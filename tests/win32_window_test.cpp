@@ -267,20 +267,42 @@ TEST_F(Win32Window, TabRunsThroughButtonAndFieldsInTheirOrder) {
   form.Show();
   SetForegroundWindow(form.Handle);
   SetFocus(form.btn);
+  const auto buttonType = [](HWND button) { return GetWindowLongW(button, GWL_STYLE) & (BS_TYPEMASK | BS_FLAT); };
   std::vector<HWND> order;
   for (int i = 0; i < 4; ++i) {
     PressKey(form, GetFocus(), VK_TAB);
     order.push_back(GetFocus());
+    EXPECT_EQ(buttonType(form.btn), BS_DEFPUSHBUTTON | BS_FLAT) << "the default frame stays, " << i;
   }
   EXPECT_EQ(order, (std::vector<HWND>{form.ip, form.oip, form.op, form.btn}));
+  // Another push button with the focus takes the frame while it has it.
+  HWND other = CreateFlatButton(form.DsGroup1, 998, {8, 150, 30, 15}, "x", nullptr, false);
+  SetFocus(other);
+  EXPECT_EQ(buttonType(form.btn), BS_PUSHBUTTON | BS_FLAT);
+  EXPECT_EQ(buttonType(other), BS_DEFPUSHBUTTON | BS_FLAT);
+  SetFocus(form.op);
+  EXPECT_EQ(buttonType(form.btn), BS_DEFPUSHBUTTON | BS_FLAT);
+  EXPECT_EQ(buttonType(other), BS_PUSHBUTTON | BS_FLAT);
 }
 
 TEST_F(Win32Window, FieldFramesFollowFocusAndHover) {
   TForm1 form;
   form.Show();
   SetForegroundWindow(form.Handle);
+  SetCursorPos(0, 0);  // the pointer is elsewhere when a leave comes
   SetFocus(form.btn);
   EXPECT_EQ(KsoCurrentStyle(form.ip), kbsEtched);
+  // The two-pixel frame counts as over the field; so does the text area
+  // when the pointer goes from the frame into it.
+  SendMessageW(form.ip, WM_NCMOUSEMOVE, HTBORDER, 0);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsOuterSunken) << "on the frame";
+  RECT field = WindowRect(form.ip);
+  SetCursorPos((field.left + field.right) / 2, (field.top + field.bottom) / 2);
+  SendMessageW(form.ip, WM_NCMOUSELEAVE, 0, 0);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsOuterSunken) << "from the frame into the text area";
+  SetCursorPos(0, 0);
+  SendMessageW(form.ip, WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsEtched) << "gone";
   SetFocus(form.ip);
   EXPECT_EQ(KsoCurrentStyle(form.ip), kbsOuterSunken);
   SendMessageW(form.oip, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
@@ -308,7 +330,7 @@ TEST_F(Win32Window, ALabelTellsWhenThePointerComesAndGoesButNotWhileItsButtonIsH
   setup.Caption = "label";
   setup.OnMouseEnter = [&] { events += "enter "; };
   setup.OnMouseLeave = [&] { events += "leave "; };
-  HWND label = CreateRxLabel(form.Handle, 999, {200, 4, 40, 13}, setup);
+  HWND label = CreateRxLabel(form.DsGroup1, 999, {200, 2, 40, 13}, setup);
   ASSERT_NE(label, nullptr);
   SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
   SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(3, 2));
@@ -326,6 +348,33 @@ TEST_F(Win32Window, ALabelTellsWhenThePointerComesAndGoesButNotWhileItsButtonIsH
   EnableWindow(label, FALSE);
   SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
   EXPECT_EQ(events, "") << "a disabled label takes no hover";
+
+  // An enabled state that changes under the pointer is told, and repaints.
+  POINT centre{10, 6};
+  ClientToScreen(label, &centre);
+  SetCursorPos(centre.x, centre.y);
+  ValidateRect(label, nullptr);
+  EnableWindow(label, TRUE);
+  EXPECT_TRUE(GetUpdateRect(label, nullptr, FALSE)) << "drawn again in its own colours";
+  EnableWindow(label, FALSE);
+  EXPECT_EQ(events, "enter leave ");
+
+  // Pressed, dragged out (the system's one leave message spent) and back,
+  // released: the pointer going away later is still told.
+  events.clear();
+  EnableWindow(label, TRUE);
+  SendMessageW(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  TRACKMOUSEEVENT spent{sizeof spent, TME_CANCEL | TME_LEAVE, label, 0};
+  TrackMouseEvent(&spent);
+  SendMessageW(label, WM_MOUSELEAVE, 0, 0);
+  SendMessageW(label, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(2, 2));
+  SendMessageW(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_EQ(events, "enter ");
+  SetCursorPos(0, 0);
+  EXPECT_TRUE(loopback::WaitUntil([&] {
+    Pump();
+    return events == "enter leave ";
+  })) << events;
 }
 
 TEST_F(Win32Window, ThePanelPassesItsEnabledStateToEveryChild) {
