@@ -156,17 +156,29 @@ TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
 }
 
 TEST_F(Win32Window, AValueOfTheWrongTypeIsToldOnceAndWrittenBackRight) {
-  SetDword("ip_Text", 7);
-  SetDword("Flags", 7);
-  TForm1 form;
-  std::vector<std::string> errors;
-  form.FormStorage1->OnError = [&](const std::string& message) { errors.push_back(message); };
-  form.Show();
-  EXPECT_EQ(WindowTextUtf8(form.ip), "3128") << "the field keeps its text";
-  EXPECT_EQ(errors, std::vector<std::string>{"Invalid data type for 'Flags'"});
-  form.FormStorage1->SaveAtClose();
-  EXPECT_EQ(StoredValues().at("Flags").type, DWORD(REG_SZ));
-  EXPECT_EQ(StoredValues().at("ip_Text").text, "3128");
+  struct Case {
+    std::vector<const char*> wrong;
+    std::string told;
+  };
+  const Case cases[] = {
+      {{"Flags"}, "Invalid data type for 'Flags'"},
+      {{"ip_Text"}, "Invalid data type for 'ip_Text'"},
+      {{"ip_Text", "Flags"}, "Invalid data type for 'Flags'"},  // the first read is told
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.told);
+    ClearStore();
+    for (const char* name : c.wrong) SetDword(name, 7);
+    TForm1 form;
+    std::vector<std::string> errors;
+    form.FormStorage1->OnError = [&](const std::string& message) { errors.push_back(message); };
+    form.Show();
+    EXPECT_EQ(WindowTextUtf8(form.ip), "3128") << "the field keeps its text";
+    EXPECT_EQ(errors, std::vector<std::string>{c.told});
+    form.FormStorage1->SaveAtClose();
+    for (const char* name : c.wrong) EXPECT_EQ(StoredValues().at(name).type, DWORD(REG_SZ)) << name;
+    EXPECT_EQ(StoredValues().at("ip_Text").text, "3128");
+  }
 }
 
 TEST_F(Win32Window, TheEndOfTheSessionSaves) {
