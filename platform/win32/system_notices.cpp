@@ -3,6 +3,8 @@
 // Beep under its own name. The box's texts go to Windows as UTF-16.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "system_notices.h"
 #include "utf16.h"
 
@@ -13,5 +15,18 @@ int SystemMessageBox(HWND owner, const std::string& text, const std::string& cap
 }
 
 void SystemBeep(DWORD frequency, DWORD durationMs) { ::Beep(frequency, durationMs); }
+
+void WriteTerminalLine(const std::string& line) {
+  std::fflush(stderr);
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0, written = 0;
+  if (GetConsoleMode(console, &mode)) {
+    const std::wstring wide = Widen(line);
+    WriteConsoleW(console, wide.c_str(), DWORD(wide.size()), &written, nullptr);
+  } else {
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+  }
+}
 
 }  // namespace win
