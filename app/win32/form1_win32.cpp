@@ -31,16 +31,26 @@ TFontDesc DesignFont(int height, bool bold, TColor color) {
   return font;
 }
 
+// The program's icon (resource 1, packaging/windows) in the size Windows
+// asks for; the system's application icon in a program without it.
+HICON ProgramIcon(int widthMetric, int heightMetric) {
+  HICON icon = HICON(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_SHARED));
+  return icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
+}
+
 void RegisterFormClass() {
   static const bool registered = [] {
-    WNDCLASSW form{};
+    WNDCLASSEXW form{};
+    form.cbSize = sizeof form;
     form.lpfnWndProc = DefWindowProcW;  // replaced per window below
     form.hInstance = GetModuleHandleW(nullptr);
     form.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-    form.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
+    form.hIcon = ProgramIcon(SM_CXICON, SM_CYICON);
+    form.hIconSm = ProgramIcon(SM_CXSMICON, SM_CYSMICON);
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = kFormClass;
-    return RegisterClassW(&form) != 0;
+    return RegisterClassExW(&form) != 0;
   }();
   (void)registered;
 }
