@@ -114,7 +114,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
 
 void TForm1::btnClick() {
   if (btn->isHidden()) return;  // started already: the engine runs once
-  if (!RunStartCommand(ip->text().toStdString(), oip->text().toStdString(), op->text().toStdString())) return;
+  if (!RunStartCommand(nullptr, ip->text().toStdString(), oip->text().toStdString(), op->text().toStdString())) return;
   btn->hide();
   lbl->show();
 }

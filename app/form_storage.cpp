@@ -152,7 +152,7 @@ void TFormPlacement::Restore() {
     if (reader.ReadInteger("FormVersion", 0) >= version_) {
       if (options_ & fpPosition) RestorePosition(reader);
       if (options_ & fpState) RestoreState(reader);
-      RestoreFields(ini);
+      RestoreFields(reader);
     }
     restored_ = true;
     typeError = reader.FirstError();
@@ -257,16 +257,13 @@ void TFormStorage::Bind() {
   }
 }
 
-void TFormStorage::RestoreFields(TRegIniFile& ini) {
+void TFormStorage::RestoreFields(PlacementReader& reader) {
   for (const StoredProp& prop : bound_) {
     if (!prop.component) continue;
-    try {
-      QString current = prop.component->property(prop.property).toString();
-      std::string text = ini.ReadString(Section(), prop.valueName, current.toStdString());
-      prop.component->setProperty(prop.property, TrimText(QString::fromStdString(text)));
-    } catch (const ERegistryException&) {
-      // A value that is not text leaves its field as it is.
-    }
+    // A value that is not text leaves its field as it is (and is told).
+    QString current = prop.component->property(prop.property).toString();
+    std::string text = reader.ReadString(prop.valueName, current.toStdString());
+    prop.component->setProperty(prop.property, TrimText(QString::fromStdString(text)));
   }
 }
 

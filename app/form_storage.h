@@ -82,7 +82,7 @@ class TFormPlacement : public QObject {
   // destructor, while its part still exists.
   void SaveAtDestruction();
   std::string Section() const { return iniSection_.toStdString(); }
-  virtual void RestoreFields(TRegIniFile&) {}
+  virtual void RestoreFields(PlacementReader&) {}
   virtual void SaveFields(TRegIniFile&) {}
 
  private:
@@ -125,7 +125,7 @@ class TFormStorage : public TFormPlacement {
   void Loaded() override;
 
  protected:
-  void RestoreFields(TRegIniFile& ini) override;
+  void RestoreFields(PlacementReader& reader) override;
   void SaveFields(TRegIniFile& ini) override;
 
  private:

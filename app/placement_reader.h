@@ -1,7 +1,7 @@
-// Reads the placement values of the settings store's section, for the Qt
-// and the Win32 window alike. A value of the wrong type reads as missing, so
-// that the rest of the restore goes on; the first such error is kept, to be
-// told once.
+// Reads the values of the settings store's section (the placement and the
+// field texts), for the Qt and the Win32 window alike. A value of the wrong
+// type reads as missing, so that the rest of the restore goes on; the first
+// such error is kept, to be told once.
 #pragma once
 
 #include <cstdint>

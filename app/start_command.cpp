@@ -27,7 +27,7 @@ std::string ReadServerAddress(const std::string& address) {
 
 }  // namespace
 
-bool RunStartCommand(const std::string& listenPort, const std::string& serverAddress,
+bool RunStartCommand(void* owner, const std::string& listenPort, const std::string& serverAddress,
                      const std::string& serverPort) {
   try {
     ServerAddress = ReadServerAddress(serverAddress);
@@ -38,7 +38,8 @@ bool RunStartCommand(const std::string& listenPort, const std::string& serverAdd
     win::CloseHandle(win::CreateThread(nullptr, 0, RelayThread, nullptr, 0, &threadId));
     return true;
   } catch (...) {
-    win::MessageBoxA(nullptr, form1_design::BadValuesText, form1_design::BadValuesCaption, win::MB_ICONERROR);
+    win::MessageBoxA(static_cast<win::HWND>(owner), form1_design::BadValuesText, form1_design::BadValuesCaption,
+                     win::MB_ICONERROR);
     return false;
   }
 }

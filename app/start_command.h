@@ -13,8 +13,12 @@
 #include <functional>
 #include <string>
 
-// Returns true when the engine thread was started; false after the box.
-bool RunStartCommand(const std::string& listenPort, const std::string& serverAddress,
+// Returns true when the engine thread was started; false after the box,
+// which is owned by `owner`, the form's window (an HWND): modal to it, so
+// that the form takes no second start while it is open. On Qt a box shown
+// on the window's thread is modal to the application's active window, the
+// form whose button was pressed: the Qt form has no handle and passes null.
+bool RunStartCommand(void* owner, const std::string& listenPort, const std::string& serverAddress,
                      const std::string& serverPort);
 
 // Called on the engine thread when a started engine could not listen and

@@ -57,8 +57,7 @@ void SetBeepHandler(BeepHandler handler) {
 }
 
 int TerminalMessageBox(HWND, const std::string& text, const std::string& caption, UINT) {
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-  std::fflush(stderr);
+  WriteTerminalLine(caption + ": " + text + "\n");
   return IDOK;
 }
 

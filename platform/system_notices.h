@@ -9,5 +9,8 @@ namespace win {
 
 int SystemMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
 void SystemBeep(DWORD frequency, DWORD durationMs);
+// Writes a line of UTF-8 text to stderr: on a Windows console as UTF-16, so
+// that it reads right in any code page; elsewhere as it is.
+void WriteTerminalLine(const std::string& line);
 
 }  // namespace win

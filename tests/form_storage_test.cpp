@@ -237,10 +237,11 @@ TEST_F(FormStorage, PlacementValuesOfTheWrongTypeAreToldOnceTheRestGoesOnAndTheS
   EXPECT_EQ(form->pos(), QPoint(10, 20));
 }
 
-TEST_F(FormStorage, AFieldValueThatIsNotTextIsSkippedSilently) {
+TEST_F(FormStorage, AFieldValueThatIsNotTextIsToldLikeThePlacementValues) {
   WriteStore("\"ip_text\"=dword:00001f90\n\"oip_text\"=\"127.0.0.1\"\n");
   auto form = Start();
-  EXPECT_TRUE(boxes_.empty());
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "Invalid data type for 'ip_text'");
   EXPECT_EQ(form->ip->text(), "3128");
   EXPECT_EQ(form->oip->text(), "127.0.0.1");
   Close(form);

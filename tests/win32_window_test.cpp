@@ -26,16 +26,19 @@ struct Value {
   std::string text;
 };
 
+// The stored values as Windows holds them (UTF-16), in UTF-8.
 std::map<std::string, Value> StoredValues() {
   std::map<std::string, Value> values;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSection, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Dorwen\\Velotrunk", 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
   for (DWORD i = 0;; ++i) {
-    char name[256];
-    BYTE data[512];
-    DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-    values[name] = {type, std::string(reinterpret_cast<char*>(data), dataSize ? dataSize - 1 : 0)};
+    wchar_t name[256], data[256];
+    DWORD nameSize = 256, dataSize = sizeof data, type = 0;
+    if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+        ERROR_SUCCESS)
+      break;
+    const size_t chars = dataSize / sizeof(wchar_t);
+    values[Narrow(name)] = {type, Narrow(std::wstring(data, chars && !data[chars - 1] ? chars - 1 : chars))};
   }
   RegCloseKey(key);
   return values;
@@ -90,11 +93,25 @@ bool PressKey(TForm1& form, HWND target, WPARAM key) {
 
 class Win32Window : public testing::Test {
  protected:
-  void SetUp() override { ClearStore(); }
+  void SetUp() override {
+    ClearStore();
+    Pump();  // the quit an earlier test's window posted would end a box at once
+  }
   void TearDown() override { ClearStore(); }
 };
 
 TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
+  struct FieldCase {
+    HWND TForm1::*window;
+    const wchar_t* typed;
+    const char* name;
+    const char* stored;
+  };
+  const FieldCase fields[] = {
+      {&TForm1::ip, L"  4000 ", "ip_Text", "4000"},                   // stored without blanks
+      {&TForm1::oip, L"сервер №1 ü", "oip_Text", "сервер №1 ü"},  // not ASCII: UTF-16 in the registry
+      {&TForm1::op, L"", "op_Text", ""},                               // an emptied field comes back empty
+  };
   RECT moved;
   {
     TForm1 form;
@@ -109,8 +126,7 @@ TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
     EXPECT_EQ(client.bottom, 168);
     EXPECT_TRUE(StoredValues().empty()) << "opening writes nothing";
 
-    SetWindowTextW(form.ip, L"  4000 ");
-    SetWindowTextW(form.op, L"");
+    for (const FieldCase& field : fields) SetWindowTextW(form.*field.window, field.typed);
     SetWindowPos(form.Handle, nullptr, 100, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     moved = WindowRect(form.Handle);
     SendMessageW(form.Handle, WM_CLOSE, 0, 0);
@@ -127,15 +143,12 @@ TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
   EXPECT_EQ(values.at("FormVersion").text, "0");
   EXPECT_EQ(values.at("Visible").text, "0");
   EXPECT_EQ(values.at("ShowCmd").text, "1");
-  EXPECT_EQ(values.at("ip_Text").text, "4000");
-  EXPECT_EQ(values.at("oip_Text").text, "192.168.1.1");
-  EXPECT_EQ(values.at("op_Text").text, "");
+  for (const FieldCase& field : fields) EXPECT_EQ(values.at(field.name).text, field.stored) << field.name;
 
   TForm1 again;
   again.Show();
   Pump();
-  EXPECT_EQ(WindowTextUtf8(again.ip), "4000");
-  EXPECT_EQ(WindowTextUtf8(again.op), "") << "an emptied field comes back empty";
+  for (const FieldCase& field : fields) EXPECT_EQ(WindowTextUtf8(again.*field.window), field.stored) << field.name;
   const RECT r = WindowRect(again.Handle);
   EXPECT_EQ(r.left, moved.left);
   EXPECT_EQ(r.top, moved.top);
@@ -143,17 +156,29 @@ TEST_F(Win32Window, FirstRunIsCentredAndTheNextRunRestoresFieldsAndPlace) {
 }
 
 TEST_F(Win32Window, AValueOfTheWrongTypeIsToldOnceAndWrittenBackRight) {
-  SetDword("ip_Text", 7);
-  SetDword("Flags", 7);
-  TForm1 form;
-  std::vector<std::string> errors;
-  form.FormStorage1->OnError = [&](const std::string& message) { errors.push_back(message); };
-  form.Show();
-  EXPECT_EQ(WindowTextUtf8(form.ip), "3128") << "the field keeps its text";
-  EXPECT_EQ(errors, std::vector<std::string>{"Invalid data type for 'Flags'"});
-  form.FormStorage1->SaveAtClose();
-  EXPECT_EQ(StoredValues().at("Flags").type, DWORD(REG_SZ));
-  EXPECT_EQ(StoredValues().at("ip_Text").text, "3128");
+  struct Case {
+    std::vector<const char*> wrong;
+    std::string told;
+  };
+  const Case cases[] = {
+      {{"Flags"}, "Invalid data type for 'Flags'"},
+      {{"ip_Text"}, "Invalid data type for 'ip_Text'"},
+      {{"ip_Text", "Flags"}, "Invalid data type for 'Flags'"},  // the first read is told
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.told);
+    ClearStore();
+    for (const char* name : c.wrong) SetDword(name, 7);
+    TForm1 form;
+    std::vector<std::string> errors;
+    form.FormStorage1->OnError = [&](const std::string& message) { errors.push_back(message); };
+    form.Show();
+    EXPECT_EQ(WindowTextUtf8(form.ip), "3128") << "the field keeps its text";
+    EXPECT_EQ(errors, std::vector<std::string>{c.told});
+    form.FormStorage1->SaveAtClose();
+    for (const char* name : c.wrong) EXPECT_EQ(StoredValues().at(name).type, DWORD(REG_SZ)) << name;
+    EXPECT_EQ(StoredValues().at("ip_Text").text, "3128");
+  }
 }
 
 TEST_F(Win32Window, TheEndOfTheSessionSaves) {
@@ -194,6 +219,41 @@ TEST_F(Win32Window, ValuesTheRelayCannotUseShowTheErrorBoxAndKeepTheWindowIdle) 
   }
 }
 
+// What the system's box of the start command shows, read from a timer while
+// it is open (its modal loop runs the timer), then closed.
+struct OpenBox {
+  std::wstring text, caption;
+  HWND owner = nullptr;
+  bool ownerEnabled = true;
+};
+OpenBox seenBox;
+
+void CALLBACK ReadAndCloseTheBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(L"#32770", nullptr);
+  if (!box) return;
+  wchar_t text[256] = {}, caption[64] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 256);  // the box's text control
+  GetWindowTextW(box, caption, 64);
+  seenBox = {text, caption, GetWindow(box, GW_OWNER), IsWindowEnabled(GetWindow(box, GW_OWNER)) != FALSE};
+  KillTimer(nullptr, timer);
+  PostMessageW(box, WM_COMMAND, win::IDOK, 0);
+}
+
+TEST_F(Win32Window, TheErrorBoxReadsInRussianAndIsModalToTheWindow) {
+  TForm1 form;
+  form.Show();
+  SetWindowTextW(form.ip, L"0");
+  seenBox = {};
+  SetTimer(nullptr, 0, 50, ReadAndCloseTheBox);
+  form.btnClick();
+  EXPECT_EQ(seenBox.text, L"Неверно указаны параметры или порт используется!");
+  EXPECT_EQ(seenBox.caption, L"Error");
+  EXPECT_EQ(seenBox.owner, form.Handle);
+  EXPECT_FALSE(seenBox.ownerEnabled) << "the window takes no click while the box is open";
+  EXPECT_TRUE(IsWindowEnabled(form.Handle));
+  EXPECT_FALSE(form.Running());
+}
+
 TEST_F(Win32Window, EnterInAFieldStartsTheRelayWhichCarriesALoopbackConnection) {
   loopback::TestServer server(loopback::TestServer::kEcho);
   const int port = loopback::FreePort();
@@ -219,20 +279,42 @@ TEST_F(Win32Window, TabRunsThroughButtonAndFieldsInTheirOrder) {
   form.Show();
   SetForegroundWindow(form.Handle);
   SetFocus(form.btn);
+  const auto buttonType = [](HWND button) { return GetWindowLongW(button, GWL_STYLE) & (BS_TYPEMASK | BS_FLAT); };
   std::vector<HWND> order;
   for (int i = 0; i < 4; ++i) {
     PressKey(form, GetFocus(), VK_TAB);
     order.push_back(GetFocus());
+    EXPECT_EQ(buttonType(form.btn), BS_DEFPUSHBUTTON | BS_FLAT) << "the default frame stays, " << i;
   }
   EXPECT_EQ(order, (std::vector<HWND>{form.ip, form.oip, form.op, form.btn}));
+  // Another push button with the focus takes the frame while it has it.
+  HWND other = CreateFlatButton(form.DsGroup1, 998, {8, 150, 30, 15}, "x", nullptr, false);
+  SetFocus(other);
+  EXPECT_EQ(buttonType(form.btn), BS_PUSHBUTTON | BS_FLAT);
+  EXPECT_EQ(buttonType(other), BS_DEFPUSHBUTTON | BS_FLAT);
+  SetFocus(form.op);
+  EXPECT_EQ(buttonType(form.btn), BS_DEFPUSHBUTTON | BS_FLAT);
+  EXPECT_EQ(buttonType(other), BS_PUSHBUTTON | BS_FLAT);
 }
 
 TEST_F(Win32Window, FieldFramesFollowFocusAndHover) {
   TForm1 form;
   form.Show();
   SetForegroundWindow(form.Handle);
+  SetCursorPos(0, 0);  // the pointer is elsewhere when a leave comes
   SetFocus(form.btn);
   EXPECT_EQ(KsoCurrentStyle(form.ip), kbsEtched);
+  // The two-pixel frame counts as over the field; so does the text area
+  // when the pointer goes from the frame into it.
+  SendMessageW(form.ip, WM_NCMOUSEMOVE, HTBORDER, 0);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsOuterSunken) << "on the frame";
+  RECT field = WindowRect(form.ip);
+  SetCursorPos((field.left + field.right) / 2, (field.top + field.bottom) / 2);
+  SendMessageW(form.ip, WM_NCMOUSELEAVE, 0, 0);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsOuterSunken) << "from the frame into the text area";
+  SetCursorPos(0, 0);
+  SendMessageW(form.ip, WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(KsoCurrentStyle(form.ip), kbsEtched) << "gone";
   SetFocus(form.ip);
   EXPECT_EQ(KsoCurrentStyle(form.ip), kbsOuterSunken);
   SendMessageW(form.oip, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
@@ -260,7 +342,7 @@ TEST_F(Win32Window, ALabelTellsWhenThePointerComesAndGoesButNotWhileItsButtonIsH
   setup.Caption = "label";
   setup.OnMouseEnter = [&] { events += "enter "; };
   setup.OnMouseLeave = [&] { events += "leave "; };
-  HWND label = CreateRxLabel(form.Handle, 999, {200, 4, 40, 13}, setup);
+  HWND label = CreateRxLabel(form.DsGroup1, 999, {200, 2, 40, 13}, setup);
   ASSERT_NE(label, nullptr);
   SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
   SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(3, 2));
@@ -278,6 +360,33 @@ TEST_F(Win32Window, ALabelTellsWhenThePointerComesAndGoesButNotWhileItsButtonIsH
   EnableWindow(label, FALSE);
   SendMessageW(label, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
   EXPECT_EQ(events, "") << "a disabled label takes no hover";
+
+  // An enabled state that changes under the pointer is told, and repaints.
+  POINT centre{10, 6};
+  ClientToScreen(label, &centre);
+  SetCursorPos(centre.x, centre.y);
+  ValidateRect(label, nullptr);
+  EnableWindow(label, TRUE);
+  EXPECT_TRUE(GetUpdateRect(label, nullptr, FALSE)) << "drawn again in its own colours";
+  EnableWindow(label, FALSE);
+  EXPECT_EQ(events, "enter leave ");
+
+  // Pressed, dragged out (the system's one leave message spent) and back,
+  // released: the pointer going away later is still told.
+  events.clear();
+  EnableWindow(label, TRUE);
+  SendMessageW(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  TRACKMOUSEEVENT spent{sizeof spent, TME_CANCEL | TME_LEAVE, label, 0};
+  TrackMouseEvent(&spent);
+  SendMessageW(label, WM_MOUSELEAVE, 0, 0);
+  SendMessageW(label, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(2, 2));
+  SendMessageW(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_EQ(events, "enter ");
+  SetCursorPos(0, 0);
+  EXPECT_TRUE(loopback::WaitUntil([&] {
+    Pump();
+    return events == "enter leave ";
+  })) << events;
 }
 
 TEST_F(Win32Window, ThePanelPassesItsEnabledStateToEveryChild) {

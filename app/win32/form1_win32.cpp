@@ -31,16 +31,26 @@ TFontDesc DesignFont(int height, bool bold, TColor color) {
   return font;
 }
 
+// The program's icon (resource 1, packaging/windows) in the size Windows
+// asks for; the system's application icon in a program without it.
+HICON ProgramIcon(int widthMetric, int heightMetric) {
+  HICON icon = HICON(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_SHARED));
+  return icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
+}
+
 void RegisterFormClass() {
   static const bool registered = [] {
-    WNDCLASSW form{};
+    WNDCLASSEXW form{};
+    form.cbSize = sizeof form;
     form.lpfnWndProc = DefWindowProcW;  // replaced per window below
     form.hInstance = GetModuleHandleW(nullptr);
     form.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-    form.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
+    form.hIcon = ProgramIcon(SM_CXICON, SM_CYICON);
+    form.hIconSm = ProgramIcon(SM_CXSMICON, SM_CYSMICON);
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = kFormClass;
-    return RegisterClassW(&form) != 0;
+    return RegisterClassExW(&form) != 0;
   }();
   (void)registered;
 }
@@ -138,7 +148,7 @@ void TForm1::Show() {
 
 void TForm1::btnClick() {
   if (!Shown(btn)) return;  // started already: the engine runs once
-  if (!RunStartCommand(WindowTextUtf8(ip), WindowTextUtf8(oip), WindowTextUtf8(op))) return;
+  if (!RunStartCommand(Handle, WindowTextUtf8(ip), WindowTextUtf8(oip), WindowTextUtf8(op))) return;
   if (GetFocus() == btn) SetFocus(ip);
   ShowWindow(btn, SW_HIDE);
   ShowWindow(lbl, SW_SHOW);
@@ -156,7 +166,7 @@ void TForm1::RelayStartFailed() {
 
 void TForm1::RxLabel1Click() {
   // The empty operation (not a null one) asks for the default action.
-  ShellExecuteA(nullptr, "", design::HomePage, nullptr, nullptr, SW_SHOWMAXIMIZED);
+  ShellExecuteW(nullptr, L"", Widen(design::HomePage).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
 
 void TForm1::Close() {

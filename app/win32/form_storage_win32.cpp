@@ -39,7 +39,7 @@ int TWinFormStorage::Restore() {
     if (reader.ReadInteger("FormVersion", 0) >= 0) {
       RestorePosition(reader);
       showCmd = RestoreState(reader);
-      RestoreFields(ini);
+      RestoreFields(reader);
     }
     restored_ = true;
     error = reader.FirstError();
@@ -83,14 +83,11 @@ int TWinFormStorage::RestoreState(PlacementReader& reader) {
   return SW_SHOWNORMAL;
 }
 
-void TWinFormStorage::RestoreFields(TRegIniFile& ini) {
+void TWinFormStorage::RestoreFields(PlacementReader& reader) {
+  // A value that is not text leaves its field as it is (and is told).
   for (const Field& field : fields_) {
-    try {
-      const std::string text = ini.ReadString(section_, field.valueName, WindowTextUtf8(field.window));
-      SetWindowTextW(field.window, Widen(TrimText(text)).c_str());
-    } catch (const ERegistryException&) {
-      // A value that is not text leaves its field as it is.
-    }
+    const std::string text = reader.ReadString(field.valueName, WindowTextUtf8(field.window));
+    SetWindowTextW(field.window, Widen(TrimText(text)).c_str());
   }
 }
 

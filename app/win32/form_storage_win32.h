@@ -40,7 +40,7 @@ class TWinFormStorage {
   void Save(bool destroying);
   void RestorePosition(PlacementReader& reader);
   int RestoreState(PlacementReader& reader);
-  void RestoreFields(TRegIniFile& ini);
+  void RestoreFields(PlacementReader& reader);
   void SavePosition(TRegIniFile& ini);
   void Report(const std::string& message);
 

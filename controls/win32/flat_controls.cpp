@@ -93,6 +93,7 @@ struct LabelData {
   std::u16string caption;
   bool leftButtonHeld = false;
   bool mouseOver = false;
+  bool leaveTracked = false;
 };
 
 TRxLabelLook::Text LabelText(HWND window, const LabelData& data) {
@@ -121,68 +122,122 @@ void PaintLabel(HWND window, const LabelData& data) {
   });
 }
 
-bool CursorInside(HWND window) {
+// The window under the pointer is this one.
+bool PointerOver(HWND window) {
   POINT p;
   GetCursorPos(&p);
   return WindowFromPoint(p) == window;
 }
 
+// Asks for WM_MOUSELEAVE (one message per request), unless a request is
+// still open: at the enter, and again at each recheck that finds the pointer
+// over the label, so that a press, a drag out and back and a release (which
+// spent the request) do not lose the leave.
+void TrackLabelLeave(HWND window, LabelData& data) {
+  if (data.leaveTracked) return;
+  TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
+  data.leaveTracked = TrackMouseEvent(&track) != FALSE;
+}
+
+void SetLabelMouseOver(LabelData& data, bool over) {
+  data.mouseOver = over;
+  if (over && data.setup.OnMouseEnter) data.setup.OnMouseEnter();
+  if (!over && data.setup.OnMouseLeave) data.setup.OnMouseLeave();
+}
+
 void LabelMouseEntered(HWND window, LabelData& data) {
   if (data.mouseOver || !IsWindowEnabled(window) || !GetActiveWindow()) return;
-  data.mouseOver = true;
-  TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
-  TrackMouseEvent(&track);
-  if (data.setup.OnMouseEnter) data.setup.OnMouseEnter();
+  TrackLabelLeave(window, data);
+  SetLabelMouseOver(data, true);
 }
 
 void LabelMouseLeft(LabelData& data) {
   if (!data.mouseOver || data.leftButtonHeld) return;
-  data.mouseOver = false;
-  if (data.setup.OnMouseLeave) data.setup.OnMouseLeave();
+  SetLabelMouseOver(data, false);
+}
+
+// The hover from where the pointer is now, after a button or a change of
+// the enabled or visible state: the events follow a change.
+void RecheckLabelMouseOver(HWND window, LabelData& data) {
+  const bool over = IsWindowEnabled(window) && PointerOver(window) && GetActiveWindow();
+  if (over) TrackLabelLeave(window, data);
+  if (over != data.mouseOver) SetLabelMouseOver(data, over);
 }
 
 LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (KeepData<LabelData>(window, message, lParam)) return DefWindowProcW(window, message, wParam, lParam);
   auto* data = Data<LabelData>(window);
+  if (!data) return DefWindowProcW(window, message, wParam, lParam);
   switch (message) {
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT:
-      if (data) {
-        PaintLabel(window, *data);
-        return 0;
-      }
-      break;
+      PaintLabel(window, *data);
+      return 0;
     case WM_SETCURSOR:
-      if (data && data->setup.HandCursor) {
+      if (data->setup.HandCursor) {
         SetHandCursor();
         return TRUE;
       }
       break;
+    case WM_ENABLE:
+      // Drawn in its disabled colours, or back in its own.
+      InvalidateRect(window, nullptr, FALSE);
+      if (!wParam) data->leftButtonHeld = false;
+      RecheckLabelMouseOver(window, *data);
+      return 0;
+    case WM_WINDOWPOSCHANGED:
+      if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW) RecheckLabelMouseOver(window, *data);
+      break;
     case WM_LBUTTONDOWN:
-      if (data && IsWindowEnabled(window)) {
+      if (IsWindowEnabled(window)) {
         data->leftButtonHeld = true;
         SetCapture(window);
       }
       return 0;
     case WM_LBUTTONUP:
-      if (data && data->leftButtonHeld) {
+      if (data->leftButtonHeld) {
         data->leftButtonHeld = false;
         ReleaseCapture();
-        if (CursorInside(window))
+        if (PointerOver(window))
           SendMessageW(GetParent(window), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), LPARAM(window));
-        else
-          LabelMouseLeft(*data);
       }
+      RecheckLabelMouseOver(window, *data);
+      return 0;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+      RecheckLabelMouseOver(window, *data);
       return 0;
     case WM_MOUSEMOVE:
-      if (data) LabelMouseEntered(window, *data);
+      LabelMouseEntered(window, *data);
       return 0;
     case WM_MOUSELEAVE:
-      if (data) LabelMouseLeft(*data);
+      data->leaveTracked = false;
+      LabelMouseLeft(*data);
       return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// --- Focus changes -------------------------------------------------------
+
+// Sent to every window of a top-level window when the focus has moved to
+// one of its controls (lParam): our focusable controls send it as they take
+// the focus, the button answers it.
+UINT FocusChangedMessage() {
+  static const UINT message = RegisterWindowMessageW(L"Velotrunk.FocusChanged");
+  return message;
+}
+
+void TellFocusChanged(HWND focused) {
+  EnumChildWindows(
+      GetAncestor(focused, GA_ROOT),
+      [](HWND child, LPARAM focused) {
+        SendMessageW(child, FocusChangedMessage(), 0, focused);
+        return TRUE;
+      },
+      LPARAM(focused));
 }
 
 // --- TksoEdit --------------------------------------------------------------
@@ -190,6 +245,10 @@ LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 struct EditData {
   TksoBorderState state;
   TColor color = clWindow;
+  // The area whose leaving Windows will tell: none, the text area
+  // (WM_MOUSELEAVE) or the frame (WM_NCMOUSELEAVE).
+  enum Area { kNone, kClient, kFrame };
+  Area tracked = kNone;
 };
 
 void DrawKsoFrame(HWND edit, const EditData& data) {
@@ -201,6 +260,22 @@ void DrawKsoFrame(HWND edit, const EditData& data) {
     PaintKsoFrame(canvas, rc.right - rc.left, rc.bottom - rc.top, data.color, data.state.Current(GetFocus() == edit));
   }
   ReleaseDC(edit, dc);
+}
+
+void SetEditMouseOver(HWND edit, EditData& data, bool over) {
+  if (data.state.MouseOver == over) return;
+  data.state.MouseOver = over;
+  if (data.state.Flat) InvalidateKsoFrame(edit);
+}
+
+// The pointer is over the control, frame included: the leave of the area it
+// is in is tracked.
+void EditPointerMoved(HWND edit, EditData& data, EditData::Area area) {
+  if (data.tracked != area) {
+    TRACKMOUSEEVENT track{sizeof track, DWORD(TME_LEAVE | (area == EditData::kFrame ? TME_NONCLIENT : 0)), edit, 0};
+    if (TrackMouseEvent(&track)) data.tracked = area;
+  }
+  SetEditMouseOver(edit, data, true);
 }
 
 constexpr UINT_PTR kEditSubclass = 1;
@@ -218,19 +293,18 @@ LRESULT CALLBACK EditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
     case WM_KILLFOCUS: {
       const LRESULT result = DefSubclassProc(edit, message, wParam, lParam);
       InvalidateKsoFrame(edit);
+      if (message == WM_SETFOCUS) TellFocusChanged(edit);
       return result;
     }
     case WM_MOUSEMOVE:
-      if (!data->state.MouseOver) {
-        data->state.MouseOver = true;
-        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, edit, 0};
-        TrackMouseEvent(&track);
-        if (data->state.Flat) InvalidateKsoFrame(edit);
-      }
+    case WM_NCMOUSEMOVE:
+      EditPointerMoved(edit, *data, message == WM_NCMOUSEMOVE ? EditData::kFrame : EditData::kClient);
       break;
     case WM_MOUSELEAVE:
-      data->state.MouseOver = false;
-      if (data->state.Flat) InvalidateKsoFrame(edit);
+    case WM_NCMOUSELEAVE:
+      data->tracked = EditData::kNone;
+      // Between the text area and the frame the pointer is still over it.
+      if (!PointerOver(edit)) SetEditMouseOver(edit, *data, false);
       break;
     case WM_NCDESTROY:
       RemoveWindowSubclass(edit, EditProc, kEditSubclass);
@@ -245,12 +319,53 @@ EditData& EditState(HWND edit) { return *static_cast<EditData*>(GetPropW(edit, k
 
 // --- TSEFlatButton ---------------------------------------------------------
 
-LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-  if (message == WM_SETCURSOR) {
-    SetHandCursor();
-    return TRUE;
+bool IsPushButton(HWND window) {
+  return window && (SendMessageW(window, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON));
+}
+
+struct ButtonData {
+  bool isDefault;
+  // Drawn as the default button: focused itself, or the default one while
+  // the focus is on a control that is not a push button.
+  bool active;
+};
+
+WPARAM ButtonStyleFor(const ButtonData& data, WPARAM style) {
+  return (style & 0xFFFF & ~BS_TYPEMASK) | (data.active ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+}
+
+void ButtonFocusChanged(HWND button, ButtonData& data, HWND focused) {
+  data.active = focused == button || (data.isDefault && !IsPushButton(focused));
+  const DWORD style = GetWindowLongW(button, GWL_STYLE);
+  if ((style & BS_TYPEMASK) != (ButtonStyleFor(data, style) & BS_TYPEMASK))
+    SendMessageW(button, BM_SETSTYLE, ButtonStyleFor(data, style), TRUE);
+}
+
+LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
+  auto* data = reinterpret_cast<ButtonData*>(ref);
+  if (message == FocusChangedMessage()) {
+    ButtonFocusChanged(button, *data, HWND(lParam));
+    return 0;
   }
-  if (message == WM_NCDESTROY) RemoveWindowSubclass(button, ButtonProc, kButtonSubclass);
+  switch (message) {
+    case WM_SETCURSOR:
+      SetHandCursor();
+      return TRUE;
+    case WM_SETFOCUS: {
+      const LRESULT result = DefSubclassProc(button, message, wParam, lParam);
+      TellFocusChanged(button);
+      return result;
+    }
+    case BM_SETSTYLE:
+      // The default frame follows the button's own state, whoever sets the
+      // style: the dialog manager takes it away when Tab moves the focus to
+      // a field. The flat style stays.
+      return DefSubclassProc(button, message, ButtonStyleFor(*data, wParam | BS_FLAT), lParam);
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(button, ButtonProc, kButtonSubclass);
+      delete data;
+      break;
+  }
   return DefSubclassProc(button, message, wParam, lParam);
 }
 
@@ -262,22 +377,6 @@ HWND CreateChild(const wchar_t* windowClass, DWORD exStyle, DWORD style, HWND pa
 }
 
 }  // namespace
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), int(wide.size()));
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  std::string narrow(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr),
-                     '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), int(narrow.size()), nullptr,
-                      nullptr);
-  return narrow;
-}
 
 std::string WindowTextUtf8(HWND window) {
   std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
@@ -358,7 +457,7 @@ HWND CreateFlatButton(HWND parent, int id, TPlace place, const std::string& capt
   if (!button) return nullptr;
   SendMessageW(button, WM_SETFONT, WPARAM(font), FALSE);
   // Flat once it has its parent, as the framework's button makes itself.
-  SetWindowLongA(button, GWL_STYLE, GetWindowLongA(button, GWL_STYLE) | BS_FLAT);
-  SetWindowSubclass(button, ButtonProc, kButtonSubclass, 0);
+  SetWindowLongW(button, GWL_STYLE, GetWindowLongW(button, GWL_STYLE) | BS_FLAT);
+  SetWindowSubclass(button, ButtonProc, kButtonSubclass, DWORD_PTR(new ButtonData{isDefault, isDefault}));
   return button;
 }

@@ -3,16 +3,21 @@
 //   - TDsGroup, a window class: the group panel. It passes WM_COMMAND and
 //     the WM_CTLCOLOR messages of its children on to its parent, and is a
 //     control parent, so that Tab moves through its children;
-//   - TRxLabel, a window class: the shadowed label, sized to its text; a
-//     left button pressed and released on it sends WM_COMMAND (its id,
-//     STN_CLICKED) to its parent; OnMouseEnter runs when the pointer comes
-//     onto the enabled label while a window of its thread is active,
-//     OnMouseLeave when it leaves, except while the left button pressed on
-//     the label is held (the hover then ends at the release, if the pointer
-//     is elsewhere);
+//   - TRxLabel, a window class: the shadowed label, sized to its text, drawn
+//     again when it is enabled or disabled; a left button pressed and
+//     released on it sends WM_COMMAND (its id, STN_CLICKED) to its parent;
+//     OnMouseEnter runs when the pointer comes onto the enabled label while
+//     a window of its thread is active, OnMouseLeave when it leaves, except
+//     while the left button pressed on the label is held; the hover is
+//     checked again after a button's release, the right button, and a
+//     change of the enabled or shown state;
 //   - TksoEdit: the system's single-line EDIT with a two-pixel client edge,
-//     whose frame (the non-client area) the flat border code paints;
-//   - TSEFlatButton: the system's push button with BS_FLAT.
+//     whose frame (the non-client area) the flat border code paints; the
+//     pointer on that frame counts as over the edit;
+//   - TSEFlatButton: the system's push button with BS_FLAT. On every focus
+//     change in its window it is drawn as the default button (its frame)
+//     while it has the focus, or, being the default one, while the focus is
+//     on a control that is not a push button.
 // The edit, the button and a label with a hand cursor show the hand while the
 // mouse is over them. Each window keeps its own state and frees it when it
 // is destroyed. Text is UTF-8 in and out.
@@ -27,6 +32,7 @@
 #include "canvas.h"
 #include "ds_group_look.h"
 #include "rx_label_look.h"
+#include "utf16.h"
 
 // Registers the window classes (once per process).
 void RegisterFlatControlClasses();
@@ -35,9 +41,6 @@ struct TPlace {
   int Left, Top, Width, Height;
 };
 
-// UTF-8 <-> UTF-16.
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);
 // A window's text, UTF-8.
 std::string WindowTextUtf8(HWND window);
 

@@ -1,6 +1,8 @@
 // No system boxes here: without a handler, notices go to the terminal.
 #include "system_notices.h"
 
+#include <cstdio>
+
 #include "notices.h"
 
 namespace win {
@@ -10,5 +12,10 @@ int SystemMessageBox(HWND owner, const std::string& text, const std::string& cap
 }
 
 void SystemBeep(DWORD frequency, DWORD durationMs) { TerminalBeep(frequency, durationMs); }
+
+void WriteTerminalLine(const std::string& line) {
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
 
 }  // namespace win
