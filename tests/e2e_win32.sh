@@ -11,47 +11,19 @@
 # makes no second box); the program opened again stands where it was closed, and Enter
 # relays on the stored ports. With VELOTRUNK_SCREENSHOTS=DIR it saves the
 # idle window there as window-win32.png. Exits 77 (skipped) when Xvfb,
-# xdotool or openbox is missing.
-set -euo pipefail
+# xdotool or openbox is missing, outside CI.
 wine=$1
 app=$2
 helper=$3
 shots=${VELOTRUNK_SCREENSHOTS:-}
-for tool in Xvfb xdotool openbox; do command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }; done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]:2}"; do kill "$pid" 2>/dev/null || true; done
-  # The prefix's programs (its desktop among them) end before their display.
-  timeout 30 "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-# Waits up to twenty seconds for a command to succeed.
-wait_for() {
-  for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-openbox >"$work/wm.log" 2>&1 &
-pids+=($!)
-export WINEDEBUG=${WINEDEBUG:--all}
-[ -f "$WINEPREFIX/system.reg" ] || "$(dirname "$wine")/wineboot" -i >/dev/null 2>&1
+. "$(dirname "$0")/lib.sh"
+on_fail() { [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log"; }
+need Xvfb xdotool openbox
+start_wine_desktop "$wine"
 
 "$wine" reg delete 'HKCU\Dorwen' /f >/dev/null 2>&1 || true
 "$wine" "$helper" echo >"$work/echo.port" 2>/dev/null &
-pids+=($!)
+track $!
 wait_for test -s "$work/echo.port" || fail "echo server did not start"
 server_port=$(tr -d '\r' <"$work/echo.port")
 listen_port=$("$wine" "$helper" freeport | tr -d '\r')
@@ -60,11 +32,10 @@ listen_port=$("$wine" "$helper" freeport | tr -d '\r')
 open_window() {
   "$wine" "$app" >"$work/app.log" 2>&1 &
   app_pid=$!
-  pids+=($app_pid)
+  track "$app_pid"
   wait_for xdotool search --name '^IP VeloTrunk$' >/dev/null || fail "the window did not open"
   window=$(xdotool search --name '^IP VeloTrunk$' | head -1)
-  wait_for xdotool windowactivate --sync "$window" 2>/dev/null || true
-  sleep 0.5
+  wait_for xdotool windowactivate --sync "$window" 2>/dev/null || fail "the window never got the focus"
 }
 # Replaces the text of the field whose top-left corner is at x, y.
 type_field() {
@@ -75,8 +46,7 @@ type_field() {
 position() { xdotool getwindowgeometry "$window" | awk '/Position/ { print $2 }'; }
 close_window() {
   xdotool key --clearmodifiers alt+F4
-  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || return 0; sleep 0.1; done
-  fail "the window did not close"
+  wait_for eval "! kill -0 $app_pid 2>/dev/null" || fail "the window did not close"
 }
 
 # The window's pixels as ImageMagick's FORMAT prints them: fx conditions (0
@@ -123,8 +93,10 @@ type_field 128 52 "127.0.0.1"
 type_field 128 88 "$server_port"
 xdotool key --clearmodifiers Return
 "$wine" "$helper" roundtrip "$listen_port" "through velotrunk.exe" >/dev/null || fail "no relay after Enter"
+before=$(position)
 xdotool windowmove "$window" 120 90
-sleep 0.5
+moved_away() { [ "$(position)" != "$before" ]; }
+wait_for moved_away || fail "the window did not move from $before"
 moved=$(position)
 close_window
 

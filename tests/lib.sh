@@ -1,14 +1,18 @@
 # What the shell tests share; sourced, never run. It sets up:
 #   work         a temporary folder of the test's own, removed at exit
 #   started      the PIDs of what the test started (track PID), ended at exit
-#                in reverse order; a test that must do more first defines
-#                before_cleanup
+#                in reverse order; a test that must do more once they have
+#                ended defines after_cleanup
 #   fail MSG     says FAIL (and calls the test's on_fail, if it has one, for
 #                logs) and ends the test with status 1
 #   wait_for CMD runs CMD until it succeeds; false once guard_seconds pass
 #   need TOOL... skips the test (status 77) when a tool is missing; under
 #                CI=true, where every package is installed, that fails it
 #   start_xvfb   an X server of the test's own on a free display; exports DISPLAY
+#   start_wine_desktop WINE
+#                that, with Openbox, for programs under Wine in WINEPREFIX
+#                (the prefix is made on first use); at exit the prefix's
+#                programs end before their display
 set -euo pipefail
 
 # Only a guard against a hang: every wait ends as soon as its condition
@@ -18,11 +22,19 @@ guard_seconds=30
 work=$(mktemp -d)
 started=()
 track() { started+=("$1"); }
-cleanup() {
-  if declare -F before_cleanup >/dev/null; then before_cleanup || true; fi
+wine_desktop=""  # with start_wine_desktop: how many of started are its display and window manager
+end_started() {
   local i
-  for ((i = ${#started[@]} - 1; i >= 0; i--)); do kill "${started[i]}" 2>/dev/null || true; done
+  for ((i = ${#started[@]} - 1; i >= $1; i--)); do kill "${started[i]}" 2>/dev/null || true; done
+}
+cleanup() {
+  if [ -n "$wine_desktop" ]; then
+    end_started "$wine_desktop"
+    timeout "$guard_seconds" "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+  fi
+  end_started 0
   for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  if declare -F after_cleanup >/dev/null; then after_cleanup || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -57,4 +69,17 @@ start_xvfb() {
   track $!
   wait_for test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   export DISPLAY=":$(cat "$work/display")"
+}
+
+start_wine_desktop() {
+  wine=$1
+  : "${WINEPREFIX:?WINEPREFIX is not set}"
+  export WINEDEBUG=${WINEDEBUG:--all}
+  start_xvfb
+  # Without a window manager Wine waits two seconds for one at every window
+  # it hides.
+  openbox >"$work/wm.log" 2>&1 &
+  track $!
+  wine_desktop=${#started[@]}
+  [ -f "$WINEPREFIX/system.reg" ] || "$(dirname "$wine")/wineboot" -i >/dev/null 2>&1
 }

@@ -9,33 +9,11 @@
 #   package_check_windows.sh ZIP WINE
 # WINEPREFIX in the environment: a prefix for programs with windows (see
 # wine_display.sh), made on first use.
-set -euo pipefail
 zip=$(realpath "$1")
 wine=$2
 icons=$(cd "$(dirname "$0")/../packaging/icons" && pwd)
-: "${WINEPREFIX:?WINEPREFIX is not set}"
-export WINEDEBUG=${WINEDEBUG:--all}
 objdump=x86_64-w64-mingw32-objdump
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]:2}"; do kill "$pid" 2>/dev/null || true; done
-  timeout 30 "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-# Waits up to twenty seconds for a command to succeed.
-wait_for() {
-  for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
+. "$(dirname "$0")/lib.sh"
 
 name=$(basename "$zip" .zip)
 version=${name#velotrunk-}
@@ -69,13 +47,7 @@ for exe in velotrunk velotrunk-relay; do
 done
 
 command -v Xvfb >/dev/null && command -v openbox >/dev/null || fail "Xvfb and openbox are needed"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-openbox >"$work/wm.log" 2>&1 &
-pids+=($!)
-[ -f "$WINEPREFIX/system.reg" ] || "$(dirname "$wine")/wineboot" -i >/dev/null 2>&1
+start_wine_desktop "$wine"
 
 cd "$folder"
 [ "$("$wine" velotrunk-relay.exe --version | tr -d '\r')" = "velotrunk-relay $version" ] ||
@@ -85,7 +57,7 @@ cd "$folder"
 # one first, as 32, 32 and then one ARGB number per pixel, each the pixel of
 # the project's 32-pixel PNG.
 "$wine" velotrunk.exe >"$work/app.log" 2>&1 &
-pids+=($!)
+track $!
 wait_for xdotool search --name '^IP VeloTrunk$' >/dev/null || fail "velotrunk.exe opened no window"
 window=$(xdotool search --name '^IP VeloTrunk$' | head -1)
 expected=$(echo 32; echo 32; convert "$icons/velotrunk-32.png" -depth 8 rgba:- | od -An -v -tu1 -w4 |
