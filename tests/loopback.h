@@ -70,6 +70,8 @@ class RelayProcess {
   long ResidentKiB() const;     // resident memory: VmRSS, or the working set
   double CpuSeconds() const;    // user + system time so far
   int OpenSockets() const;      // sockets among its descriptors (POSIX only)
+  std::string Errors() const;   // what it wrote to stderr so far (POSIX only)
+  void Signal(int signal) const;  // sends it and returns at once (POSIX only)
   // Sends `signal` (on Windows Ctrl+C, whatever the signal) and waits (10 s
   // at most, then kills it); returns the exit status, or -1 when it did not
   // exit by itself.
@@ -79,6 +81,7 @@ class RelayProcess {
   long pid_ = -1;
   void* process_ = nullptr;  // Windows: the process handle
   int port_;
+  int errors_ = -1;  // POSIX: an unlinked file that holds its stderr
 };
 
 // velotrunk-relay run with `arguments` to its end (10 s at most): its exit
@@ -103,6 +106,23 @@ class Listener {
 
  private:
   int fd_;
+  int port_;
+};
+
+// A listener on 127.0.0.1 whose listen queue is full and that never
+// accepts: Linux drops the SYNs of every further connect to it, which then
+// neither completes nor fails until the connecting side gives up, as with a
+// server that is overloaded or behind a firewall that drops packets. POSIX
+// only.
+class FullListener {
+ public:
+  FullListener();
+  ~FullListener();
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int queued_;  // the connection that fills the queue
   int port_;
 };
 

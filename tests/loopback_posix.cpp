@@ -46,8 +46,12 @@ void RaiseDescriptorLimit() {
 }
 
 RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) : port_(listenPort) {
+  char errorsPath[] = "/tmp/velotrunk-relay-stderr-XXXXXX";
+  errors_ = ::mkostemp(errorsPath, O_CLOEXEC);
+  if (errors_ >= 0) ::unlink(errorsPath);
   pid_ = ::fork();
   if (pid_ == 0) {
+    if (errors_ >= 0) ::dup2(errors_, 2);
     if (maxDescriptors > 0) {
       rlimit limit{static_cast<rlim_t>(maxDescriptors), static_cast<rlim_t>(maxDescriptors)};
       setrlimit(RLIMIT_NOFILE, &limit);
@@ -61,7 +65,22 @@ RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) 
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-RelayProcess::~RelayProcess() { Stop(); }
+RelayProcess::~RelayProcess() {
+  Stop();
+  if (errors_ >= 0) ::close(errors_);
+}
+
+void RelayProcess::Signal(int signal) const {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+std::string RelayProcess::Errors() const {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::pread(errors_, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
 
 namespace {
 
@@ -149,6 +168,23 @@ double RelayProcess::CpuSeconds() const {
   for (int i = 3; i <= 15 && fields >> field; ++i)
     if (i == 14 || i == 15) ticks += std::stod(field);
   return ticks / sysconf(_SC_CLK_TCK);
+}
+
+// A backlog of 0 leaves room for one connection in the queue.
+FullListener::FullListener() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(fd_, 0);
+  port_ = LocalPort(fd_);
+  queued_ = Connect(port_);
+}
+
+FullListener::~FullListener() {
+  ::close(queued_);
+  ::close(fd_);
 }
 
 std::uint32_t DataSegmentsSent(int fd) {
