@@ -142,6 +142,8 @@ TEST(ServerAddress, TheRelaysOwnListenerAndUnusableAddressesAreKnown) {
       {"127.0.0.1", 3129, true, false},     {"10.1.2.3", 3128, true, false},
       {"", 3128, false, false},             {"localhost", 3128, false, false},
       {"999.1.1.1", 3128, false, false},    {"255.255.255.255", 3128, false, false},
+      {"10.1.2.3 ", 3128, false, false},    {" 10.1.2.3", 3128, false, false},  // the address alone
+      {"10.1.2.3 x", 3128, false, false},   {"10.1.2.3\t", 3128, false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsServerAddress(c.address), c.usable) << c.address;
