@@ -373,6 +373,26 @@ TEST_F(RelayTest, AStopSignalEndsTheRelayWithinASecondUnderFullLoad) {
   }
 }
 
+// A signal ignored when the relay starts (nohup ignores SIGHUP, a shell
+// SIGINT for a background job) stays ignored; the others still stop it.
+TEST_F(RelayTest, ASignalIgnoredAtTheStartStaysIgnored) {
+  TestServer echo(TestServer::kEcho);
+  for (int ignored : {SIGHUP, SIGINT}) {
+    SCOPED_TRACE(ignored);
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(ignored, &ignore, &before);  // inherited by the relay, as nohup does
+    RelayProcess relay(FreePort(), echo.port());
+    ::sigaction(ignored, &before, nullptr);
+    relay.Signal(ignored);
+    int fd = Connect(relay.port());
+    ASSERT_GE(fd, 0) << "the ignored signal stopped the relay";
+    ExpectEcho(fd, "still relaying");
+    testsock::Close(fd);
+    EXPECT_EQ(relay.Stop(SIGTERM), 0);
+  }
+}
+
 #endif
 
 // --- How connections end ----------------------------------------------------
