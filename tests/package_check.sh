@@ -4,7 +4,10 @@
 # package's version, relays a loopback connection and stops on SIGTERM; the
 # window opens from its menu entry in a real X server and shows its icon);
 # the menu entry, the software-centre entry, the systemd unit and the manual
-# pages validate where they were installed; apt-get purge leaves nothing.
+# pages validate where they were installed; apt-get purge leaves nothing,
+# and its maintainer scripts take the enable links of the relay's service
+# instances with it (stopping running instances needs systemd, which a
+# container does not run: there the scripts must simply do no harm).
 #   package_check.sh DEB E2E_HELPER
 # Needs root. It installs and purges the package "velotrunk" on this
 # machine, one check at a time, and refuses to start while a velotrunk
@@ -16,7 +19,11 @@ helper=$2
 work=$(mktemp -d)
 pids=()
 installed=0
+wants=/etc/systemd/system/multi-user.target.wants
+made_wants=0
 cleanup() {
+  rm -f "$wants/velotrunk-relay@package-check.service" "$wants/velotrunk-relay@package-check-own.service"
+  [ "$made_wants" = 0 ] || rmdir "$wants" 2>/dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   if [ "$installed" = 1 ] && dpkg -s velotrunk >/dev/null 2>&1; then
@@ -74,6 +81,10 @@ lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || status=$?
 grep -v '^running with root privileges' "$work/lintian.log" >&2 || true
 [ "${status:-0}" -eq 0 ] || fail "lintian"
 dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|; s|/$||' | grep -v '^$' >"$work/paths"
+control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
+for script in postinst prerm postrm; do
+  grep -qx "\./$script" <<<"$control" || fail "the package has no $script"
+done
 
 # --- install ---
 installed=1
@@ -146,9 +157,17 @@ grep -q "\"$(sed -n 's/^StartupWMClass=//p' "$desktop")\"" <<<"$wm_class" ||
 wait_exit "$app" "velotrunk, when its window closed,"
 
 # --- purge leaves nothing ---
+# An instance enabled as `systemctl enable velotrunk-relay@package-check`
+# would be, and beside it a link to a unit of the administrator's own: purge
+# takes the first and leaves the second.
+[ -d "$wants" ] || { mkdir -p "$wants" && made_wants=1; }
+ln -s /usr/lib/systemd/system/velotrunk-relay@.service "$wants/velotrunk-relay@package-check.service"
+ln -s /etc/systemd/system/own-relay@.service "$wants/velotrunk-relay@package-check-own.service"
 apt-get purge -y -qq -o DPkg::Lock::Timeout=120 velotrunk >"$work/apt.log" 2>&1 || fail "apt-get purge: $(cat "$work/apt.log")"
 installed=0
 ! dpkg -s velotrunk >/dev/null 2>&1 || fail "dpkg still knows velotrunk after purge"
+[ ! -L "$wants/velotrunk-relay@package-check.service" ] || fail "purge left the enable link of an instance"
+[ -L "$wants/velotrunk-relay@package-check-own.service" ] || fail "purge took a link to a unit not of the package"
 # A folder of the package may stay only while other files or packages use it.
 while read -r path; do
   [ -e "$path" ] || continue
