@@ -6,8 +6,8 @@
 
 #include "exception_report.h"
 #include "form1.h"
-#include "notices.h"
 #include "no_display.h"
+#include "notices.h"
 #include "proxy.h"
 #include "qt_message_boxes.h"
 #include "stop_signals.h"

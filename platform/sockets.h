@@ -12,8 +12,8 @@
 //  - an accepted socket inherits its listener's registration and gets
 //    FD_WRITE once it is writable;
 //  - FD_CONNECT carries the connect's error code (0 on success); a successful
-//    connect is followed by one FD_WRITE; a connect without outcome after
-//    ConnectTimeout (21 s) fails with WSAETIMEDOUT, as on Windows;
+//    connect is followed by one FD_WRITE; a connect still without outcome
+//    after 21 s (SetConnectTimeout) fails with WSAETIMEDOUT, as on Windows;
 //  - FD_READ / FD_ACCEPT are posted once and re-enabled by the next recv /
 //    accept; they come again while unread data (waiting connections) remain;
 //  - FD_WRITE comes again only after a send failed with WSAEWOULDBLOCK, once

@@ -68,7 +68,7 @@ int TakeSettings(int argc, char** argv) {
 }
 
 // The exit status of an answer on stdout: 1 when it could not be written
-// (a full disk, a closed pipe), told on stderr.
+// (a full disk), told on stderr.
 int AnswerWritten() {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
   std::fprintf(stderr, "velotrunk-relay: cannot write to standard output\n");

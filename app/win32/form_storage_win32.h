@@ -3,8 +3,8 @@
 // by the same rules as the Qt window's TFormStorage: restored before the
 // window is first shown, saved when it closes (and at the end of the
 // session), saved again at its destruction only when no save was tried since
-// the restore (a failed one is told once). Store errors are told through the report handler and never
-// thrown.
+// the restore (a failed one is told once). Store errors are told through the
+// report handler and never thrown.
 #pragma once
 
 #include <windows.h>
