@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -65,8 +66,12 @@ RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) 
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
+// What it wrote to stderr goes on to the test's, as it would without the
+// file (a sanitizer's report among it).
 RelayProcess::~RelayProcess() {
   Stop();
+  std::string errors = Errors();
+  std::fwrite(errors.data(), 1, errors.size(), stderr);
   if (errors_ >= 0) ::close(errors_);
 }
 
