@@ -185,14 +185,14 @@ TEST_F(RelayTest, AClientResetMidTransferEndsOnlyThatConnection) {
 // most one line a second, each with its count, so that a log cannot flood.
 TEST_F(RelayTest, ARefusedServerResetsTheClientAndTheOperatorIsToldAtMostOnceASecond) {
   int serverPort = FreePort();  // nothing listens there
-  auto started = std::chrono::steady_clock::now();
+  [[maybe_unused]] auto started = std::chrono::steady_clock::now();
   RelayProcess relay(FreePort(), serverPort);
   constexpr int kClients = 50;
   for (int i = 0; i < kClients; ++i) {
     int fd = Connect(relay.port());
     ASSERT_GE(fd, 0);
     // The reset may come before the request goes: then the send meets it.
-    bool sent = SendAll(fd, "hello");
+    [[maybe_unused]] bool sent = SendAll(fd, "hello");
     std::string got;
     End end = ReceiveToEnd(fd, got);
 #ifdef _WIN32
