@@ -379,11 +379,7 @@ TEST_F(RelayTest, ASignalIgnoredAtTheStartStaysIgnored) {
   TestServer echo(TestServer::kEcho);
   for (int ignored : {SIGHUP, SIGINT}) {
     SCOPED_TRACE(ignored);
-    struct sigaction ignore {}, before {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(ignored, &ignore, &before);  // inherited by the relay, as nohup does
-    RelayProcess relay(FreePort(), echo.port());
-    ::sigaction(ignored, &before, nullptr);
+    RelayProcess relay(FreePort(), echo.port(), 0, ignored);
     relay.Signal(ignored);
     int fd = Connect(relay.port());
     ASSERT_GE(fd, 0) << "the ignored signal stopped the relay";

@@ -63,8 +63,10 @@ class TestServer {
 class RelayProcess {
  public:
   // maxDescriptors > 0 lowers the child's descriptor limit (soft and hard;
-  // POSIX only).
-  RelayProcess(int listenPort, int serverPort, long maxDescriptors = 0);
+  // POSIX only). The child starts with the stop signals' default actions,
+  // however the tests were started, except that ignoredSignal (if not 0) is
+  // ignored, as nohup does (POSIX only).
+  RelayProcess(int listenPort, int serverPort, long maxDescriptors = 0, int ignoredSignal = 0);
   ~RelayProcess();
   int port() const { return port_; }
   long ResidentKiB() const;     // resident memory: VmRSS, or the working set

@@ -46,13 +46,17 @@ void RaiseDescriptorLimit() {
   }
 }
 
-RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) : port_(listenPort) {
+RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors, int ignoredSignal)
+    : port_(listenPort) {
   char errorsPath[] = "/tmp/velotrunk-relay-stderr-XXXXXX";
   errors_ = ::mkostemp(errorsPath, O_CLOEXEC);
   if (errors_ >= 0) ::unlink(errorsPath);
   pid_ = ::fork();
   if (pid_ == 0) {
     if (errors_ >= 0) ::dup2(errors_, 2);
+    // A shell that starts a job in the background without job control
+    // ignores SIGINT for it, and the relay would keep ignoring it.
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) ::signal(stop, stop == ignoredSignal ? SIG_IGN : SIG_DFL);
     if (maxDescriptors > 0) {
       rlimit limit{static_cast<rlim_t>(maxDescriptors), static_cast<rlim_t>(maxDescriptors)};
       setrlimit(RLIMIT_NOFILE, &limit);
