@@ -134,8 +134,11 @@ void TFormPlacement::RestoreFormPlacement() {
   }
 }
 
+// A save that failed is told once and not tried again at the destruction:
+// the user has heard of it, and a second box would say the same.
 void TFormPlacement::SaveFormPlacement(bool destroying) {
   if (!active_ || !restored_) return;
+  saved_ = true;
   try {
     Save(destroying);
   } catch (const std::exception& error) {
@@ -210,7 +213,6 @@ void TFormPlacement::Save(bool destroying) {
     ini.WriteString(Section(), "Visible", destroying ? "1" : "0");
     SaveFields(ini);
     ini.UpdateFile();
-    saved_ = true;
   }
   if (OnSavePlacement) OnSavePlacement();
 }

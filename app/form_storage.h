@@ -7,7 +7,8 @@
 // been built (Loaded), to three moments of the form's life:
 //   - the first show: restore, before the form's own show handling;
 //   - the close: after the form's own close handling, save when it may close;
-//   - the destruction: save again when no save happened since the restore.
+//   - the destruction: save when no save was tried since the restore (one
+//     that failed was told at the close, and is not tried again).
 // The destruction save runs from this component's destructor. Create it
 // before the form's other children so that they still exist then: a child
 // already destroyed is left out of the save.

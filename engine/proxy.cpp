@@ -309,17 +309,6 @@ static void TellClientIfDrained(std::int32_t clientSocket, CLIENT_DATA& E) {
   if (E.serverEnded && E.toClient.empty()) TellClient(clientSocket, E);
 }
 
-// The server side can take nothing more (its connect failed, or it could not
-// be created): the client reads end of stream, and what it sends is dropped.
-static void LoseServerSide(std::int32_t clientSocket, CLIENT_DATA& E) {
-  CloseServerSocket(clientSocket, E, false);
-  DiscardQueue(E.toServer);
-  DiscardQueue(E.toClient);
-  E.serverReadPaused = false;
-  TellClient(clientSocket, E);
-  CloseIfDone(clientSocket, E);
-}
-
 // ---------------------------------------------------------------------------
 // Accepting and connecting
 // ---------------------------------------------------------------------------
@@ -337,9 +326,9 @@ static void ConnectToServer(SOCKET clientSocket) {
   SetServerSocket(key, E, OpenConnectionSocket(socket(AF_INET, SOCK_STREAM, 0)));
   if (E.serverSocket == INVALID_SOCKET) {
     ShowMessageAsync("Не могу подключиться к прокси серверу!!!", "ERROR!!!", MB_OK);
-    // No connect will ever report back: let the client read end of stream
-    // rather than wait for nothing.
-    LoseServerSide(key, E);
+    // No connect will ever report back: the client hears at once that
+    // nothing reached a server, rather than wait for nothing.
+    AbortConnection(key, E);
     return;
   }
   WSAAsyncSelect(E.serverSocket, EngineWindow, WM_SERVER_SOCKET, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
@@ -359,16 +348,19 @@ static void OnAccept() {
   ConnectToServer(s);
 }
 
-static void OnClientRead(std::int32_t clientSocket);
+static void ReportConnectFailed(int error);
 
+// A connect that failed (refused, unreachable, timed out) resets the
+// client's connection: a clean end would tell it that the server answered
+// nothing, and what it sent would vanish without a word.
 static void OnConnect(std::int32_t clientSocket, int error) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
   if (E.connected) return;  // the outcome is known already
   E.connected = true;
   DiscardQueue(E.toClient);
   if (error == 0) return;  // FD_WRITE follows and sends what waits
-  LoseServerSide(clientSocket, E);
-  if (E.clientOpen && E.clientReadPaused) OnClientRead(clientSocket);
+  AbortConnection(clientSocket, E);
+  ReportConnectFailed(error);
 }
 
 // ---------------------------------------------------------------------------
@@ -613,6 +605,7 @@ bool engineRunning = false;
 bool stopRequested = false;
 RelayListeningHandler listeningHandler;
 RelayEndedHandler endedHandler;
+ConnectFailedHandler connectFailedHandler;
 
 // Marks the engine as running for StopRelayThread; false when a stop came
 // first. An engine that has just told its end may still be leaving: the new
@@ -763,6 +756,13 @@ void SetRelayEndedHandler(RelayEndedHandler handler) {
   std::lock_guard lock(engineMutex);
   endedHandler = std::move(handler);
 }
+
+void SetConnectFailedHandler(ConnectFailedHandler handler) {
+  std::lock_guard lock(engineMutex);
+  connectFailedHandler = std::move(handler);
+}
+
+static void ReportConnectFailed(int error) { Report(connectFailedHandler, error); }
 
 void RequestRelayStop() {
   std::lock_guard lock(engineMutex);

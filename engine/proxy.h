@@ -94,6 +94,12 @@ using RelayListeningHandler = std::function<void()>;
 using RelayEndedHandler = std::function<void(win::DWORD exitCode)>;
 void SetRelayListeningHandler(RelayListeningHandler handler);
 void SetRelayEndedHandler(RelayEndedHandler handler);
+// Called on the engine thread for every connect to the server that failed
+// (refused, unreachable, timed out), with the socket layer's error code,
+// after the client's connection was reset. The window shows nothing; the
+// headless relay tells the operator. The handler must return quickly.
+using ConnectFailedHandler = std::function<void(int error)>;
+void SetConnectFailedHandler(ConnectFailedHandler handler);
 win::LRESULT EngineWindowProc(win::HWND window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
 void ShowMessageAsync(const char* text, const char* caption, win::UINT style);
 

@@ -5,7 +5,11 @@
 #include "host_addresses.h"
 #include "sockets.h"
 
-bool IsServerAddress(const std::string& text) { return win::inet_addr(text.c_str()) != win::INADDR_NONE; }
+bool IsServerAddress(const std::string& text) {
+  // inet_addr takes what comes before a blank and ignores the rest.
+  bool blanks = std::any_of(text.begin(), text.end(), [](unsigned char c) { return c <= ' '; });
+  return !blanks && win::inet_addr(text.c_str()) != win::INADDR_NONE;
+}
 
 bool IsOwnListener(const std::string& address, std::int32_t serverPort, std::int32_t listenPort) {
   if ((serverPort & 0xFFFF) != (listenPort & 0xFFFF)) return false;

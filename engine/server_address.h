@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <string>
 
-// Whether inet_addr finds an IPv4 address in `text`. Its failure value also
-// stands for 255.255.255.255, a broadcast address that no TCP server has, so
-// that text is refused too.
+// Whether `text` is an IPv4 address that inet_addr reads, and nothing else:
+// a blank or control character anywhere refuses it, as a port's text with
+// anything after its digits is refused (inet_addr would ignore what follows
+// a blank). Its failure value also stands for 255.255.255.255, a broadcast
+// address that no TCP server has, so that text is refused too.
 bool IsServerAddress(const std::string& text);
 
 // Whether connections to address:serverPort would come back to this relay's

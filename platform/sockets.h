@@ -12,7 +12,8 @@
 //  - an accepted socket inherits its listener's registration and gets
 //    FD_WRITE once it is writable;
 //  - FD_CONNECT carries the connect's error code (0 on success); a successful
-//    connect is followed by one FD_WRITE;
+//    connect is followed by one FD_WRITE; a connect still without outcome
+//    after 21 s (SetConnectTimeout) fails with WSAETIMEDOUT, as on Windows;
 //  - FD_READ / FD_ACCEPT are posted once and re-enabled by the next recv /
 //    accept; they come again while unread data (waiting connections) remain;
 //  - FD_WRITE comes again only after a send failed with WSAEWOULDBLOCK, once
@@ -130,5 +131,9 @@ u_long ntohl(u_long v);
 // How long a closed socket with bytes still buffered may go without its peer
 // taking any before it is aborted (60 s). Tests shorten it.
 void SetStalledCloseLimit(int milliseconds);
+// How long a connect may go without an outcome before FD_CONNECT reports
+// WSAETIMEDOUT (21 s, Windows' default); it applies to connects started
+// afterwards. Tests shorten it. Windows' own Winsock keeps its own.
+void SetConnectTimeout(int milliseconds);
 
 }  // namespace win

@@ -14,7 +14,9 @@
 #    window back; the port freed, Enter starts the relay without a restart;
 #  - `localhost` and the relay's own port are refused with the error box;
 #  - SIGTERM (a session's logout) ends the program with status 0 and keeps
-#    what was typed;
+#    what was typed; started by nohup, it lives on after SIGHUP;
+#  - a store it cannot write: SIGTERM ends it at once, the failure told on
+#    stderr; the user's close shows the failure in one box, once;
 #  - closing the window while the engine's bind box is open ends the program.
 # With VELOTRUNK_SCREENSHOTS=DIR it also saves the idle and the running
 # window there. Exits 77 (skipped) when Xvfb, xdotool or the window manager
@@ -63,8 +65,9 @@ expect_stored() {
   stored | grep -qxF "$1" || fail "$1 not stored: $(stored)"
 }
 
+# Starts the program, by way of the command given if any (nohup).
 start_window() {
-  "$app" >"$work/app.log" 2>&1 &
+  "$@" "$app" >"$work/app.log" 2>&1 &
   app_pid=$!
   track "$app_pid"
   window=$(timeout "$guard_seconds" xdotool search --sync --onlyvisible --name '^IP VeloTrunk$' | head -1) ||
@@ -203,6 +206,31 @@ wait_for_end "after SIGTERM"
 expect_stored '"ip_Text"="4321"'
 expect_stored '"oip_Text"="127.0.0.2"'
 expect_stored '"op_Text"="8765"'
+
+# Started by nohup, which ignores SIGHUP: a SIGHUP (its terminal closing)
+# leaves it running; what is typed afterwards is kept at the SIGTERM.
+start_window nohup
+kill -HUP "$app_pid"
+fill_fields 4322 127.0.0.3 8766
+kill -TERM "$app_pid"
+wait_for_end "after SIGHUP (ignored by nohup) and SIGTERM"
+expect_stored '"ip_Text"="4322"'
+expect_stored '"oip_Text"="127.0.0.3"'
+
+# A store that cannot be written: its folder would lie under a regular file
+# (a read-only folder would not stop root). At SIGTERM nobody may be there to
+# answer a box: the failure goes to stderr and the program ends. When the
+# user closes the window, one box tells it, once.
+touch "$work/a-file"
+XDG_CONFIG_HOME="$work/a-file/config" start_window
+kill -TERM "$app_pid"
+wait_for_end "after SIGTERM with a store it cannot write"
+grep -q "Failed to" "$work/app.log" || fail "the failed save was not told on stderr"
+XDG_CONFIG_HOME="$work/a-file/config" start_window
+"$helper" close "$window"
+close_box Velotrunk
+wait_for_end "after the one box of its failed save"
+! grep -q "Failed to" "$work/app.log" || fail "the failed save was tried again at the end"
 
 # A port in use holds the engine in its bind error box; closing the window
 # while that box is open still ends the program.

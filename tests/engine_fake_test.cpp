@@ -182,44 +182,56 @@ TEST_F(EngineTest, ShortSendsAndWouldBlockNeitherLoseNorRepeatABytes) {
   EXPECT_EQ(Sock(kClient).sent, down);
 }
 
-TEST_F(EngineTest, RefusedConnectEndsTheClientsReadingWithoutANotice) {
-  std::size_t noticesBefore = NoticesAsked();
-  SOCKET server = Accept(kClient);
-  Sock(kClient).inbound = "early bytes";
-  ClientEvent(kClient, FD_READ);
-  ServerEvent(server, FD_CONNECT, WSAECONNREFUSED);
-
-  EXPECT_EQ(Sock(kClient).shutdowns, (std::vector<int>{SD_SEND}));
-  EXPECT_FALSE(Sock(server).open);
-  EXPECT_EQ(Record(kClient).serverSocket, INVALID_SOCKET);
-  EXPECT_TRUE(Record(kClient).connected);
-  EXPECT_TRUE(Record(kClient).toServer.empty());
-  EXPECT_TRUE(Sock(kClient).open);  // until the client closes
-
-  Sock(kClient).peerClosed = true;
-  ClientEvent(kClient, FD_CLOSE);
-  EXPECT_FALSE(Sock(kClient).open);
-  EXPECT_EQ(NoticesAsked(), noticesBefore);
-}
-
-TEST_F(EngineTest, NoServerSocketShowsTheNoticeAndEndsTheClientsReading) {
-  fake::layer().failSocket = true;
-  fake::layer().waitingClients.push_back(kClient);
-  ClientEvent(ListenSocket, FD_ACCEPT);
-  EXPECT_EQ(Record(kClient).serverSocket, INVALID_SOCKET);
-  EXPECT_EQ(Sock(kClient).shutdowns, (std::vector<int>{SD_SEND}));
-  Sock(kClient).inbound = "nowhere to go";
-  ClientEvent(kClient, FD_READ);
-  EXPECT_TRUE(Record(kClient).toServer.empty());
-  Sock(kClient).peerClosed = true;
-  ClientEvent(kClient, FD_CLOSE);
-  EXPECT_FALSE(Sock(kClient).open);
-
-  auto shown = WaitForBoxes(1);
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "Не могу подключиться к прокси серверу!!!");
-  EXPECT_EQ(shown[0].caption, "ERROR!!!");
-  EXPECT_EQ(shown[0].style, MB_OK | MB_SYSTEMMODAL);
+// A server side that never comes (the connect fails, or no socket can be
+// made for it) resets the client, so that it sees an error rather than an
+// empty answer; what the client sent early is dropped. A failed connect is
+// reported to the connect-failure handler and shows no box; a socket that
+// cannot be made shows its notice.
+TEST_F(EngineTest, AServerSideThatNeverComesResetsTheClient) {
+  struct Case {
+    const char* name;
+    bool failSocket;
+    int connectError;
+  };
+  const Case cases[] = {
+      {"refused", false, WSAECONNREFUSED},
+      {"timed out", false, WSAETIMEDOUT},
+      {"no socket", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    std::size_t noticesBefore = NoticesAsked();
+    std::vector<int> failures;
+    SetConnectFailedHandler([&failures](int error) { failures.push_back(error); });
+    fake::layer().failSocket = c.failSocket;
+    SOCKET server = Accept(kClient);
+    if (!c.failSocket) {
+      Sock(kClient).inbound = "early bytes";
+      ClientEvent(kClient, FD_READ);
+      ServerEvent(server, FD_CONNECT, c.connectError);
+      EXPECT_FALSE(Sock(server).open);
+      EXPECT_EQ(Sock(server).sent, "");
+    }
+    EXPECT_FALSE(Sock(kClient).open);
+    EXPECT_TRUE(Sock(kClient).abortive) << "the client must see a reset";
+    EXPECT_TRUE(Sock(kClient).shutdowns.empty());
+    EXPECT_EQ(Record(kClient).serverSocket, INVALID_SOCKET);
+    EXPECT_TRUE(Record(kClient).toServer.empty());
+    SetConnectFailedHandler(nullptr);
+    if (c.failSocket) {
+      EXPECT_TRUE(failures.empty());
+      auto shown = WaitForBoxes(1);
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0].text, "Не могу подключиться к прокси серверу!!!");
+      EXPECT_EQ(shown[0].caption, "ERROR!!!");
+      EXPECT_EQ(shown[0].style, MB_OK | MB_SYSTEMMODAL);
+    } else {
+      EXPECT_EQ(failures, std::vector<int>{c.connectError});
+      EXPECT_EQ(NoticesAsked(), noticesBefore);
+    }
+    TearDown();
+  }
 }
 
 TEST_F(EngineTest, StrayEventsAreFilteredAtTheHead) {

@@ -17,7 +17,9 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -63,6 +65,71 @@ TEST(EngineOnTheRealLayer, EveryStartLeavesNothingBehindOnceItsThreadHasEnded) {
   win::SetMessageBoxHandler(nullptr);
 }
 
+// A connect that fails, by refusal or by the socket layer's timeout, resets
+// the client; a client that resets while the connect is pending aborts the
+// connect at once, long before the timeout (21 s there). Either way the
+// relay keeps no descriptor of the connection.
+TEST(EngineOnTheRealLayer, AConnectThatFailsOrIsGivenUpResetsTheClientAndLeavesNothing) {
+  struct Case {
+    const char* name;
+    bool serverListens;  // with a full queue, so that the connect hangs
+    int connectTimeoutMs;
+    bool clientResets;
+  };
+  const Case cases[] = {
+      {"refused", false, 21000, false},
+      {"timed out", true, 300, false},
+      {"given up by a client that resets", true, 21000, true},
+  };
+  std::vector<int> failures;
+  std::mutex failuresMutex;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    loopback::FullListener full;
+    int serverPort = c.serverListens ? full.port() : loopback::FreePort();
+    win::SetConnectTimeout(c.connectTimeoutMs);
+    SetConnectFailedHandler([&](int error) {
+      std::lock_guard lock(failuresMutex);
+      failures.push_back(error);
+    });
+    int listenPort = loopback::FreePort();
+    ASSERT_EQ(engine_start::StartEngine(listenPort, serverPort), engine_start::kListening);
+    int client = loopback::Connect(listenPort);
+    ASSERT_GE(client, 0);
+    // A refusal may come before the request goes: then the send meets it.
+    bool sent = loopback::SendAll(client, "a request that reaches no server");
+    int held = 0;
+    if (c.serverListens) {
+      // The connection is accepted and its connect started: two sockets.
+      ASSERT_TRUE(loopback::WaitUntil([] { return OpenConnectionSockets() == 2; }));
+      held = OpenDescriptors();
+    }
+    if (c.clientResets) {
+      loopback::CloseWithReset(client);
+    } else {
+      std::string got;
+      loopback::End end = loopback::ReceiveToEnd(client, got);
+      EXPECT_TRUE(!sent || end == loopback::End::kError) << "a clean end would say the server answered nothing";
+      EXPECT_EQ(got, "");
+      ::close(client);
+    }
+    EXPECT_TRUE(loopback::WaitUntil([] { return OpenConnectionSockets() == 0; }));
+    if (c.serverListens) {
+      EXPECT_TRUE(loopback::WaitUntil([&] { return OpenDescriptors() == held - 3; }))
+          << OpenDescriptors() << " descriptors open, " << held - 3 << " expected";
+    }
+    StopRelayThread();
+    SetConnectFailedHandler(nullptr);
+    std::lock_guard lock(failuresMutex);
+    int expected = c.clientResets ? 0 : c.serverListens ? win::WSAETIMEDOUT : win::WSAECONNREFUSED;
+    EXPECT_EQ(failures, expected ? std::vector<int>{expected} : std::vector<int>{});
+    failures.clear();
+  }
+  win::SetConnectTimeout(21000);
+  SetRelayListeningHandler(nullptr);
+  SetRelayEndedHandler(nullptr);
+}
+
 TEST(ServerAddress, TheRelaysOwnListenerAndUnusableAddressesAreKnown) {
   struct Case {
     const char* address;
@@ -75,6 +142,8 @@ TEST(ServerAddress, TheRelaysOwnListenerAndUnusableAddressesAreKnown) {
       {"127.0.0.1", 3129, true, false},     {"10.1.2.3", 3128, true, false},
       {"", 3128, false, false},             {"localhost", 3128, false, false},
       {"999.1.1.1", 3128, false, false},    {"255.255.255.255", 3128, false, false},
+      {"10.1.2.3 ", 3128, false, false},    {" 10.1.2.3", 3128, false, false},  // the address alone
+      {"10.1.2.3 x", 3128, false, false},   {"10.1.2.3\t", 3128, false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsServerAddress(c.address), c.usable) << c.address;

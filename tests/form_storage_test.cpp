@@ -276,7 +276,9 @@ TEST_F(FormStorage, AMinimisedCloseGivesAMinimisedStart) {
   EXPECT_TRUE(form->isMinimized());
 }
 
-TEST_F(FormStorage, WriteFailuresAreReportedTheWindowClosesAndDestructionTriesAgain) {
+// A failed save is told once: the destruction does not try again (a second,
+// identical box would follow the first).
+TEST_F(FormStorage, WriteFailuresAreReportedOnceAndTheWindowCloses) {
   win::SetRegistryWriteFault([](std::string_view, std::string_view name) { return name == "Flags"; });
   auto form = Start();
   form->close();
@@ -284,7 +286,7 @@ TEST_F(FormStorage, WriteFailuresAreReportedTheWindowClosesAndDestructionTriesAg
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "Failed to set data for 'Flags'");
   form.reset();
-  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_.size(), 1u);
 
   win::SetRegistryWriteFault([](std::string_view path, std::string_view) { return path.ends_with("Velotrunk"); });
   boxes_.clear();

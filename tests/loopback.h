@@ -64,14 +64,18 @@ class TestServer {
 class RelayProcess {
  public:
   // maxDescriptors > 0 lowers the child's descriptor limit (soft and hard;
-  // POSIX only).
-  RelayProcess(int listenPort, int serverPort, long maxDescriptors = 0);
+  // POSIX only). The child starts with the stop signals' default actions,
+  // however the tests were started, except that ignoredSignal (if not 0) is
+  // ignored, as nohup does (POSIX only).
+  RelayProcess(int listenPort, int serverPort, long maxDescriptors = 0, int ignoredSignal = 0);
   ~RelayProcess();
   int port() const { return port_; }
   int OpenSockets() const;      // sockets among its descriptors (POSIX only)
   // Whether every descriptor number below `limit` is in use, so that it can
   // open nothing more (POSIX only).
   bool HoldsEveryDescriptorBelow(int limit) const;
+  std::string Errors() const;   // what it wrote to stderr so far (POSIX only)
+  void Signal(int signal) const;  // sends it and returns at once (POSIX only)
   // Sends `signal` (on Windows Ctrl+C, whatever the signal) and waits (kGuardSeconds
   // at most, then kills it); returns the exit status, or -1 when it did not
   // exit by itself.
@@ -81,6 +85,7 @@ class RelayProcess {
   long pid_ = -1;
   void* process_ = nullptr;  // Windows: the process handle
   int port_;
+  int errors_ = -1;  // POSIX: an unlinked file that holds its stderr
 };
 
 // velotrunk-relay run with `arguments` to its end (kGuardSeconds at most): its exit
@@ -105,6 +110,23 @@ class Listener {
 
  private:
   int fd_;
+  int port_;
+};
+
+// A listener on 127.0.0.1 whose listen queue is full and that never
+// accepts: Linux drops the SYNs of every further connect to it, which then
+// neither completes nor fails until the connecting side gives up, as with a
+// server that is overloaded or behind a firewall that drops packets. POSIX
+// only.
+class FullListener {
+ public:
+  FullListener();
+  ~FullListener();
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int queued_;  // the connection that fills the queue
   int port_;
 };
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -56,9 +57,17 @@ bool IsListening(int port) {
 
 }  // namespace
 
-RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) : port_(listenPort) {
+RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors, int ignoredSignal)
+    : port_(listenPort) {
+  char errorsPath[] = "/tmp/velotrunk-relay-stderr-XXXXXX";
+  errors_ = ::mkostemp(errorsPath, O_CLOEXEC);
+  if (errors_ >= 0) ::unlink(errorsPath);
   pid_ = ::fork();
   if (pid_ == 0) {
+    if (errors_ >= 0) ::dup2(errors_, 2);
+    // A shell that starts a job in the background without job control
+    // ignores SIGINT for it, and the relay would keep ignoring it.
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) ::signal(stop, stop == ignoredSignal ? SIG_IGN : SIG_DFL);
     if (maxDescriptors > 0) {
       rlimit limit{static_cast<rlim_t>(maxDescriptors), static_cast<rlim_t>(maxDescriptors)};
       setrlimit(RLIMIT_NOFILE, &limit);
@@ -72,7 +81,26 @@ RelayProcess::RelayProcess(int listenPort, int serverPort, long maxDescriptors) 
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-RelayProcess::~RelayProcess() { Stop(); }
+// What it wrote to stderr goes on to the test's, as it would without the
+// file (a sanitizer's report among it).
+RelayProcess::~RelayProcess() {
+  Stop();
+  std::string errors = Errors();
+  std::fwrite(errors.data(), 1, errors.size(), stderr);
+  if (errors_ >= 0) ::close(errors_);
+}
+
+void RelayProcess::Signal(int signal) const {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+std::string RelayProcess::Errors() const {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::pread(errors_, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
 
 namespace {
 
@@ -138,6 +166,23 @@ bool WaitsInTheListenQueue(int listenPort, int clientFd) {
   for (const TcpEntry& e : TcpTable())
     if (e.localPort == listenPort && e.remotePort == clientPort) return e.inode == 0;
   return false;
+}
+
+// A backlog of 0 leaves room for one connection in the queue.
+FullListener::FullListener() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(fd_, 0);
+  port_ = LocalPort(fd_);
+  queued_ = Connect(port_);
+}
+
+FullListener::~FullListener() {
+  ::close(queued_);
+  ::close(fd_);
 }
 
 }  // namespace loopback

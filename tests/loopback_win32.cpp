@@ -143,7 +143,7 @@ RelayRun RunRelay(const std::vector<std::string>& arguments) {
 }
 
 
-RelayProcess::RelayProcess(int listenPort, int serverPort, long) : port_(listenPort) {
+RelayProcess::RelayProcess(int listenPort, int serverPort, long, int) : port_(listenPort) {
   PROCESS_INFORMATION info{};
   if (!StartRelay({std::to_string(listenPort), "127.0.0.1", std::to_string(serverPort)}, nullptr, info)) return;
   process_ = info.hProcess;

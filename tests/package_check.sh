@@ -4,43 +4,33 @@
 # package's version, relays a loopback connection and stops on SIGTERM; the
 # window opens from its menu entry in a real X server and shows its icon);
 # the menu entry, the software-centre entry, the systemd unit and the manual
-# pages validate where they were installed; apt-get purge leaves nothing.
+# pages validate where they were installed; apt-get purge leaves nothing,
+# and its maintainer scripts take the enable links of the relay's service
+# instances with it (stopping running instances needs systemd, which a
+# container does not run: there the scripts must simply do no harm).
 #   package_check.sh DEB E2E_HELPER
 # Needs root. It installs and purges the package "velotrunk" on this
 # machine, one check at a time, and refuses to start while a velotrunk
 # package is installed (it would replace it, then remove it).
-set -euo pipefail
 deb=$(realpath "$1")
 helper=$2
+. "$(dirname "$0")/lib.sh"
 
-work=$(mktemp -d)
-pids=()
 installed=0
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+wants=/etc/systemd/system/multi-user.target.wants
+made_wants=0
+after_cleanup() {
+  rm -f "$wants/velotrunk-relay@package-check.service" "$wants/velotrunk-relay@package-check-own.service"
+  [ "$made_wants" = 0 ] || rmdir "$wants" 2>/dev/null || true
   if [ "$installed" = 1 ] && dpkg -s velotrunk >/dev/null 2>&1; then
     echo "removing the package left by a failed check" >&2
     apt-get purge -y -qq -o DPkg::Lock::Timeout=120 velotrunk >/dev/null 2>&1 || dpkg --purge velotrunk >/dev/null
   fi
-  rm -rf "$work"
 }
-trap cleanup EXIT
+on_fail() { [ -f "$work/app.log" ] && sed 's/^/  velotrunk: /' "$work/app.log"; }
 
-fail() {
-  echo "FAIL: $*" >&2
-  [ -f "$work/app.log" ] && sed 's/^/  velotrunk: /' "$work/app.log" >&2
-  exit 1
-}
-
-# Waits up to ten seconds for a command to succeed.
-wait_for() {
-  for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-
-# Waits up to ten seconds for a process of ours to end; fails with WHAT if
-# it does not, or if it ends with a status other than 0.
+# Waits for a process of ours to end; fails with WHAT if it does not, or if
+# it ends with a status other than 0.
 wait_exit() {
   wait_for eval "! kill -0 $1 2>/dev/null" || fail "$2 did not end"
   wait "$1" || fail "$2 ended with status $?"
@@ -74,6 +64,10 @@ lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || status=$?
 grep -v '^running with root privileges' "$work/lintian.log" >&2 || true
 [ "${status:-0}" -eq 0 ] || fail "lintian"
 dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|; s|/$||' | grep -v '^$' >"$work/paths"
+control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
+for script in postinst prerm postrm; do
+  grep -qx "\./$script" <<<"$control" || fail "the package has no $script"
+done
 
 # --- install ---
 installed=1
@@ -107,36 +101,28 @@ quiet systemd-analyze verify /usr/lib/systemd/system/velotrunk-relay@.service
 relay_version=$(/usr/bin/velotrunk-relay --version) || fail "velotrunk-relay --version"
 [ "$relay_version" = "velotrunk-relay $version" ] || fail "velotrunk-relay --version says $relay_version"
 "$helper" echo >"$work/echo.port" &
-pids+=($!)
+track $!
 wait_for test -s "$work/echo.port" || fail "echo server did not start"
 listen_port=$("$helper" freeport)
 /usr/bin/velotrunk-relay "$listen_port" 127.0.0.1 "$(cat "$work/echo.port")" 2>"$work/relay.log" &
 relay=$!
-pids+=("$relay")
+track "$relay"
 "$helper" roundtrip "$listen_port" "through the installed relay" >/dev/null || fail "no relay: $(cat "$work/relay.log")"
 kill -TERM "$relay"
 wait_exit "$relay" "velotrunk-relay, on SIGTERM,"
 
 # --- the window from its menu entry, in a real X server ---
-display=""
-for n in $(seq 191 291); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || fail "no free display number"
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for test -S "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+start_xvfb
 mkdir -m 700 "$work/runtime"
 command=$(sed -n 's/^Exec=//p' "$desktop" | sed 's/ *%[fFuUik]//g')
 (
-  export DISPLAY=":$display" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+  export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
   unset QT_SCALE_FACTOR WAYLAND_DISPLAY
   exec $command
 ) >"$work/app.log" 2>&1 &
 app=$!
-pids+=("$app")
-export DISPLAY=":$display"
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^IP VeloTrunk$' | head -1) || fail "no window from the menu entry"
+track "$app"
+window=$(timeout "$guard_seconds" xdotool search --sync --onlyvisible --name '^IP VeloTrunk$' | head -1) || fail "no window from the menu entry"
 [ "$(readlink "/proc/$app/exe")" = /usr/bin/velotrunk ] || fail "the menu entry did not start /usr/bin/velotrunk"
 grep -q 'Icon (16 x 16)' <<<"$(xprop -id "$window" _NET_WM_ICON)" || fail "the window has no 16x16 icon"
 wm_class=$(xprop -id "$window" WM_CLASS)
@@ -146,9 +132,17 @@ grep -q "\"$(sed -n 's/^StartupWMClass=//p' "$desktop")\"" <<<"$wm_class" ||
 wait_exit "$app" "velotrunk, when its window closed,"
 
 # --- purge leaves nothing ---
+# An instance enabled as `systemctl enable velotrunk-relay@package-check`
+# would be, and beside it a link to a unit of the administrator's own: purge
+# takes the first and leaves the second.
+[ -d "$wants" ] || { mkdir -p "$wants" && made_wants=1; }
+ln -s /usr/lib/systemd/system/velotrunk-relay@.service "$wants/velotrunk-relay@package-check.service"
+ln -s /etc/systemd/system/own-relay@.service "$wants/velotrunk-relay@package-check-own.service"
 apt-get purge -y -qq -o DPkg::Lock::Timeout=120 velotrunk >"$work/apt.log" 2>&1 || fail "apt-get purge: $(cat "$work/apt.log")"
 installed=0
 ! dpkg -s velotrunk >/dev/null 2>&1 || fail "dpkg still knows velotrunk after purge"
+[ ! -L "$wants/velotrunk-relay@package-check.service" ] || fail "purge left the enable link of an instance"
+[ -L "$wants/velotrunk-relay@package-check-own.service" ] || fail "purge took a link to a unit not of the package"
 # A folder of the package may stay only while other files or packages use it.
 while read -r path; do
   [ -e "$path" ] || continue

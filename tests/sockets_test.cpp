@@ -386,20 +386,32 @@ TEST_F(SocketLayerTest, ConnectReportsItsOutcomeThenOneWrite) {
     return s;
   };
   win::SOCKET refused = connectTo(loopback::FreePort());
+  // A connect that hangs (its SYNs are dropped) fails at the layer's timeout.
+  loopback::FullListener full;
+  win::SetConnectTimeout(300);
+  win::SOCKET timedOut = connectTo(full.port());
+  win::SetConnectTimeout(21000);
   win::SOCKET listener = Listen();
   win::SOCKET accepted = connectTo(PortOf(listener));
   onEvent = [&](const Event& e) {
     if (e.event == win::FD_ACCEPT) owned.push_back(win::accept(listener, nullptr, nullptr));
   };
-  EXPECT_TRUE(Pump([&] { return Count(refused, win::FD_CONNECT) && Count(accepted, win::FD_WRITE); }));
+  EXPECT_TRUE(Pump([&] {
+    return Count(refused, win::FD_CONNECT) && Count(timedOut, win::FD_CONNECT) && Count(accepted, win::FD_WRITE);
+  }));
   PumpFor(50);
   ASSERT_EQ(Count(refused, win::FD_CONNECT), 1);
   EXPECT_EQ(Count(refused, win::FD_WRITE), 0);
+  ASSERT_EQ(Count(timedOut, win::FD_CONNECT), 1);
+  EXPECT_EQ(Count(timedOut, win::FD_WRITE), 0);
   EXPECT_EQ(Count(accepted, win::FD_CONNECT), 1);
   EXPECT_EQ(Count(accepted, win::FD_WRITE), 1);
   for (const Event& e : events) {
     if (e.socket == refused) {
       EXPECT_EQ(e.error, win::WSAECONNREFUSED);
+    }
+    if (e.socket == timedOut) {
+      EXPECT_EQ(e.error, win::WSAETIMEDOUT);
     }
     if (e.socket == accepted) {
       EXPECT_EQ(e.error, 0);

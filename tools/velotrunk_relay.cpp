@@ -3,9 +3,12 @@
 // Runs the relay engine without a window, as the window's start button
 // would: the same settings, the same engine thread, the same notices (one
 // line each on stderr) and the terminal bell for the beep. It says on stderr
-// when it listens. A stop request (stop_requests.h) stops the engine and
-// exits with status 0; a port it cannot listen on exits with 1 once the
-// notices are shown; bad arguments exit with 2.
+// when it listens, and tells of connects to the server that fail, which the
+// window does not show (connect_failures.h). A stop request
+// (stop_requests.h) stops the engine and exits with status 0; a port it
+// cannot listen on exits with 1 once the notices are shown; bad arguments
+// exit with 2; --help and --version exit with 1 when their answer cannot be
+// written.
 
 #include <cstdio>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "connect_failures.h"
 #include "notices.h"
 #include "proxy.h"
 #include "server_address.h"
@@ -30,8 +34,8 @@ void PrintUsage(std::FILE* to) {
                "Listens on LISTEN_PORT on every local IPv4 address and relays each TCP\n"
                "connection to SERVER_ADDRESS:SERVER_PORT. Ports are decimal or hexadecimal\n"
                "($C38, 0xC38) and lie in 1-65535; SERVER_ADDRESS is a dotted IPv4 address\n"
-               "other than this relay's own listener. %s; a port that cannot be "
-               "listened on ends it with status 1.\n",
+               "other than this relay's own listener. %s;\n"
+               "a port that cannot be listened on ends it with status 1.\n",
                kStopHint);
 }
 
@@ -63,18 +67,28 @@ int TakeSettings(int argc, char** argv) {
   return 0;
 }
 
+// The exit status of an answer on stdout: 1 when it could not be written
+// (a full disk), told on stderr.
+int AnswerWritten() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fprintf(stderr, "velotrunk-relay: cannot write to standard output\n");
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     PrintUsage(stdout);
-    return 0;
+    return AnswerWritten();
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("velotrunk-relay %s\n", VELOTRUNK_VERSION);
-    return 0;
+    return AnswerWritten();
   }
   if (int status = TakeSettings(argc, argv)) return status;
+  ConnectFailureReport connectFailures(ServerAddress + ":" + std::to_string(ServerPort & 0xFFFF));
+  SetConnectFailedHandler([&connectFailures](int error) { connectFailures.Count(error); });
   StopRelayOnRequest();
   win::SetMessageBoxHandler(win::TerminalMessageBox);
   win::SetBeepHandler(win::TerminalBeep);

@@ -97,6 +97,7 @@ void TWinFormStorage::SaveAtDestruction() {
 
 void TWinFormStorage::Save(bool destroying) {
   if (!restored_) return;
+  saved_ = true;  // tried: a failure is told once, not again at the destruction
   try {
     TRegIniFile ini(key_, KEY_ALL_ACCESS);
     ini.WriteInteger(section_, "FormVersion", 0);
@@ -104,7 +105,6 @@ void TWinFormStorage::Save(bool destroying) {
     ini.WriteString(section_, "Visible", destroying ? "1" : "0");
     for (const Field& field : fields_) ini.WriteString(section_, field.valueName, TrimText(WindowTextUtf8(field.window)));
     ini.UpdateFile();
-    saved_ = true;
   } catch (const std::exception& e) {
     Report(e.what());
   }

@@ -2,9 +2,9 @@
 // position and state in the registry, HKEY_CURRENT_USER\<key>\<section>,
 // by the same rules as the Qt window's TFormStorage: restored before the
 // window is first shown, saved when it closes (and at the end of the
-// session), saved again at its destruction only when no save happened since
-// the restore. Store errors are told through the report handler and never
-// thrown.
+// session), saved again at its destruction only when no save was tried since
+// the restore (a failed one is told once). Store errors are told through the
+// report handler and never thrown.
 #pragma once
 
 #include <windows.h>

@@ -54,6 +54,10 @@ std::chrono::milliseconds stalledCloseLimit{60000};
 constexpr std::uint64_t kTailRounds = 3;
 // How often a listener that ran out of descriptors tries accept again.
 constexpr int kStarvedRetryMs = 200;
+// How long a connect may go without an outcome before it fails with
+// WSAETIMEDOUT, as Windows gives up by default (Linux would retry its SYNs
+// for about two minutes).
+std::chrono::milliseconds connectTimeout{21000};
 
 thread_local int lastError = 0;
 
@@ -187,6 +191,9 @@ struct Sock : WaitSource {
 
   bool abortive = false;  // SO_LINGER 0: closing resets the connection
 
+  // When a connect still without outcome fails with WSAETIMEDOUT.
+  std::chrono::steady_clock::time_point connectDeadline;
+
   bool pending = false;  // listed in pendingWork
   // The last round in which it held back a short tail; 0 while it holds none
   // (and is not listed in heldTails).
@@ -254,6 +261,8 @@ thread_local bool hookInstalled = false;
 int starvedListeners = 0;
 // Closed sockets still writing out their last bytes.
 thread_local std::vector<Pending> orphans;
+// Sockets whose connect has no outcome yet, in the order they started.
+thread_local std::vector<Pending> pendingConnects;
 // Whether a read of the current message used up its budget: more bytes are
 // waiting, and what they bring will be written soon after.
 thread_local bool moreComing = false;
@@ -443,6 +452,38 @@ void FinishConnect(Sock& s) {
   }
 }
 
+// A connect without outcome by its deadline fails, and the kernel gives up
+// its attempt (a connect to AF_UNSPEC dissolves it), so that it cannot
+// complete behind the owner's back.
+void TimeOutConnect(Sock& s) {
+  ::sockaddr none{};
+  none.sa_family = AF_UNSPEC;
+  ::connect(s.fd, &none, sizeof none);
+  s.connecting = false;
+  s.readEnabled = false;
+  Post(s, FD_CONNECT, WSAETIMEDOUT);
+}
+
+// Fails the connects whose time is up; returns the milliseconds until the
+// next deadline (-1 when no connect waits).
+int ExpireConnects() {
+  auto now = std::chrono::steady_clock::now();
+  auto next = std::chrono::steady_clock::time_point::max();
+  std::erase_if(pendingConnects, [&](const Pending& p) {
+    Sock* s = table().Live(p.fd);
+    if (!s || s->tag != p.tag || !s->connecting) return true;
+    if (now < s->connectDeadline) {
+      next = std::min(next, s->connectDeadline);
+      return false;
+    }
+    TimeOutConnect(*s);
+    return true;
+  });
+  if (pendingConnects.empty()) return -1;
+  auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+  return static_cast<int>(std::max<decltype(wait)>(wait, 0));
+}
+
 void Sock::OnReady(std::uint32_t ev) {
   if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) readable = true;
   if (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) hangupSeen = true;
@@ -547,20 +588,9 @@ void GiveMemoryBackWhenIdle() {
   ::malloc_trim(0);
 }
 
-// Runs after every dispatched message, before the next one is fetched.
-int AfterMessage() {
-  static thread_local std::vector<Pending> work;  // kept, so that no message allocates
-  work.clear();
-  work.swap(pendingWork);
-  for (const Pending& p : work) {
-    Sock* s = table().Find(p.fd);
-    if (!s || s->tag != p.tag) continue;
-    s->pending = false;
-    Update(*s);
-  }
-  FlushHeldTails();
-  if (!orphans.empty()) FinishOrphans();
-  if (!pendingWork.empty() || !heldTails.empty()) return 0;
+// How long the queue may wait when no socket has work left: until a starved
+// listener tries again or an orphan is looked at; -1 for as long as it takes.
+int IdleWait() {
   if (starvedListeners > 0) {
     static thread_local auto lastRetry = std::chrono::steady_clock::now();
     auto now = std::chrono::steady_clock::now();
@@ -576,6 +606,27 @@ int AfterMessage() {
     return -1;
   }
   return static_cast<int>(std::min<std::chrono::milliseconds::rep>(1000, stalledCloseLimit.count()));
+}
+
+// The shorter of two waits, where -1 is no limit.
+int Sooner(int a, int b) { return a < 0 ? b : b < 0 ? a : std::min(a, b); }
+
+// Runs after every dispatched message, before the next one is fetched.
+int AfterMessage() {
+  static thread_local std::vector<Pending> work;  // kept, so that no message allocates
+  work.clear();
+  work.swap(pendingWork);
+  for (const Pending& p : work) {
+    Sock* s = table().Find(p.fd);
+    if (!s || s->tag != p.tag) continue;
+    s->pending = false;
+    Update(*s);
+  }
+  FlushHeldTails();
+  if (!orphans.empty()) FinishOrphans();
+  int untilConnectDeadline = pendingConnects.empty() ? -1 : ExpireConnects();
+  if (!pendingWork.empty() || !heldTails.empty()) return 0;
+  return Sooner(IdleWait(), untilConnectDeadline);
 }
 
 void Watch(Sock& s) {
@@ -738,6 +789,9 @@ int connect(SOCKET s, const sockaddr* name, int nameLength) {
     if (result == 0) {
       FinishConnect(*sock);
       MarkPending(*sock);  // its FD_WRITE
+    } else {
+      sock->connectDeadline = std::chrono::steady_clock::now() + connectTimeout;
+      pendingConnects.push_back({s, sock->tag});
     }
     return Fail(WSAEWOULDBLOCK);
   }
@@ -905,6 +959,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
 }
 
 void SetStalledCloseLimit(int milliseconds) { stalledCloseLimit = std::chrono::milliseconds(milliseconds); }
+void SetConnectTimeout(int milliseconds) { connectTimeout = std::chrono::milliseconds(milliseconds); }
 
 u_long inet_addr(const char* text) {
   ::in_addr address;

@@ -1,4 +1,6 @@
-// SIGINT, SIGTERM and SIGHUP stop the relay.
+// SIGINT, SIGTERM and SIGHUP stop the relay, except those that were ignored
+// when it started: nohup ignores SIGHUP, and a shell ignores SIGINT (and
+// SIGQUIT) for a job it starts in the background without job control.
 #include "stop_requests.h"
 
 #include <signal.h>
@@ -9,25 +11,26 @@
 
 const char* const kStopHint =
     "SIGINT, SIGTERM or SIGHUP stops the\n"
-    "relay (status 0)";
+    "relay (status 0), unless it was ignored when the relay started (nohup)";
 
 namespace {
 
-sigset_t StopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
+// The stop signals the relay listens to, chosen before main. A blocked
+// signal is queued for sigwait even while its disposition is to ignore it,
+// so an ignored one must be left out rather than blocked.
+sigset_t stopSignals;
 
 // Blocked before main, so that a stop signal that comes while the program is
 // still starting waits for sigwait instead of killing it. Every thread
 // inherits the mask; the signals are taken by sigwait and nowhere else.
 [[gnu::constructor(101)]] void BlockStopSignals() {
-  sigset_t set = StopSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  sigemptyset(&stopSignals);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction inherited {};
+    sigaction(signalNumber, nullptr, &inherited);
+    if (inherited.sa_handler != SIG_IGN) sigaddset(&stopSignals, signalNumber);
+  }
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 }
 
 }  // namespace
@@ -35,9 +38,8 @@ sigset_t StopSignals() {
 void StopRelayOnRequest() {
   signal(SIGPIPE, SIG_IGN);
   std::thread([] {
-    sigset_t set = StopSignals();
     for (int signalNumber = 0;;) {
-      sigwait(&set, &signalNumber);
+      sigwait(&stopSignals, &signalNumber);
       RequestRelayStop();
     }
   }).detach();
