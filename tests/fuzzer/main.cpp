@@ -8,6 +8,8 @@
 // connection is the relay's. Afterwards the relay must hold no connection
 // socket, no queued chunk and no extra socket descriptor, and must have shown no
 // notice. Exits 0 when nothing was found, 1 otherwise, 2 for bad arguments.
+// --deadline is how long a connection may go without a byte moving, or an
+// end, before it counts as stalled: a guard against a hang, not a speed.
 // --pause-scale multiplies the pauses in reading (0.1-1.5 s), so that a long
 // run can hold a side paused past the relay's time limits; raise --deadline
 // with it. --size-divisor divides every write (and where a reader pauses),

@@ -55,7 +55,7 @@ struct Connection {
   bool serverKnown = false;
   bool connectFailed = false;
   bool done = false;
-  Time deadline;
+  Time deadline;  // moved on by every step forward: a stall is a connection that stops moving
   std::vector<std::string> faults;
 
   void Fault(const Side& side, const std::string& what) {
@@ -110,6 +110,7 @@ class Runner {
   void ReadId(Unnamed& u, Time now);
   void Attach(Unnamed& u, Time now);
   void FinishConnect(Connection& c, Time now);
+  void Moved(Connection& c, Time now) const { c.deadline = now + Ms(options_.deadlineMs); }
   void ReadSome(Connection& c, Side& side, Time now);
   void WriteSome(Connection& c, Side& side, Time now);
   void Advance(Connection& c, Side& side, Time now);
@@ -335,6 +336,7 @@ void Runner::FinishConnect(Connection& c, Time now) {
   }
   client.started = true;
   client.Begin(now);
+  Moved(c, now);
 }
 
 void Runner::ReadSome(Connection& c, Side& side, Time now) {
@@ -358,6 +360,7 @@ void Runner::ReadSome(Connection& c, Side& side, Time now) {
       c.Fault(side, CheckData(st, side.peer, n, mismatch));
       st.received += n;
       budget -= n;
+      Moved(c, now);
       continue;
     }
     if (n == 0) {
@@ -389,6 +392,7 @@ void Runner::WriteSome(Connection& c, Side& side, Time now) {
       c.Fault(side, CheckError(st, side.peer));
     }
     if (n <= 0) return;
+    Moved(c, now);
     st.accepted += n;
     side.writeDone += n;
     budget -= n;

@@ -22,7 +22,7 @@ constexpr const char* kModeNames[] = {"direct", "relayed"};
 struct Options {
   std::uint64_t seed = 1;  // for the servers' pauses in accepting
   int concurrency = 24;    // scenarios under way at once
-  int deadlineMs = 15000;  // for each connection
+  int deadlineMs = 15000;  // how long a connection may go without a step forward
   // Wine reports a reset peer as an orderly end, on any connection: there
   // an end after the other end closed is not judged.
   bool resetsMayEndCleanly = false;
@@ -50,7 +50,7 @@ struct RunResult {
 };
 
 // Runs every scenario in both modes and returns when all have ended or
-// passed their deadline. The relayed clients connect to relayPort.
+// stalled past their deadline. The relayed clients connect to relayPort.
 RunResult RunScenarios(const std::vector<Scenario>& scenarios, const Options& options,
                        const Listeners& listeners, int relayPort);
 
