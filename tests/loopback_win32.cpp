@@ -85,16 +85,23 @@ bool StartRelay(const std::vector<std::string>& arguments, HANDLE errors, PROCES
   for (const std::string& a : arguments) command += " \"" + a + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
+  // Its standard output goes to NUL: this process's own may not be one a
+  // child can write to (it shares a console made for Ctrl+C), and the relay
+  // fails when its answer cannot be written.
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE output = INVALID_HANDLE_VALUE;
   if (errors) {
+    output = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                           nullptr);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdOutput = output;
     startup.hStdError = errors;
   }
-  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, errors != nullptr,
-                        CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED,
-                        nullptr, nullptr, &startup, &info))
-    return false;
+  bool created = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, errors != nullptr,
+                                  CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr, &startup, &info);
+  if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
+  if (!created) return false;
   ::AssignProcessToJobObject(RelayJob(), info.hProcess);
   ::ResumeThread(info.hThread);
   ::CloseHandle(info.hThread);
