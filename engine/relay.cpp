@@ -1,95 +1,14 @@
-#include "proxy.h"
+// The handlers of the engine window's socket events: accepting a client and
+// connecting to the server, relaying each direction, ending and closing
+// connections. They run on RelayThread only.
+#include "relay.h"
 
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <set>
-#include <string>
-#include <unordered_map>
-#include <vector>
 
-#include "free_list.h"
+#include "connection_table.h"
 #include "notices.h"
-#include "threads.h"
 
 using namespace win;
-
-// ---------------------------------------------------------------------------
-// Connection table
-// ---------------------------------------------------------------------------
-
-std::map<std::int32_t, CLIENT_DATA> ClientTable;
-
-std::int32_t ListenPort = 3128;
-std::string ServerAddress = "127.0.0.1";
-std::int32_t ServerPort = 8080;
-
-SOCKET ListenSocket = INVALID_SOCKET;
-HWND EngineWindow = nullptr;
-
-namespace {
-
-// Chunk buffers come from a free list: relaying allocates and frees one per
-// chunk, and the general allocator is the slower path for that.
-using ChunkPool = FreeList<CHUNK_SIZE, 4096>;
-
-ChunkPool& chunkPool() {
-  static ChunkPool* pool = new ChunkPool;  // outlives ClientTable's destruction
-  return *pool;
-}
-
-// The client sockets whose record names a given server socket, smallest first.
-std::unordered_map<SOCKET, std::set<std::int32_t>> serverIndex;
-
-std::atomic<std::size_t> openConnectionSockets{0};
-std::atomic<std::size_t> queuedChunks{0};
-
-}  // namespace
-
-SOCK_DATA::SOCK_DATA(const char* bytes, std::int32_t count) : payload(chunkPool().Take()), byteCount(count) {
-  std::memcpy(payload, bytes, count);
-  queuedChunks.fetch_add(1, std::memory_order_relaxed);
-}
-
-SOCK_DATA::SOCK_DATA(const SOCK_DATA& other) : SOCK_DATA(other.payload, other.byteCount) {}
-
-SOCK_DATA::~SOCK_DATA() {
-  chunkPool().Give(payload);
-  queuedChunks.fetch_sub(1, std::memory_order_relaxed);
-}
-
-std::size_t OpenConnectionSockets() { return openConnectionSockets.load(std::memory_order_relaxed); }
-std::size_t QueuedChunks() { return queuedChunks.load(std::memory_order_relaxed); }
-
-std::int32_t ClientForServerSocket(SOCKET serverSocket) {
-  auto it = serverIndex.find(serverSocket);
-  if (it == serverIndex.end() || it->second.empty()) return -1;
-  return *it->second.begin();
-}
-
-void SetServerSocket(std::int32_t clientSocket, CLIENT_DATA& entry, SOCKET serverSocket) {
-  auto old = serverIndex.find(entry.serverSocket);
-  if (old != serverIndex.end()) {
-    old->second.erase(clientSocket);
-    if (old->second.empty()) serverIndex.erase(old);
-  }
-  entry.serverSocket = serverSocket;
-  serverIndex[serverSocket].insert(clientSocket);
-}
-
-// The record of a client socket, created with the defaults when absent. A new
-// record names INVALID_SOCKET, and the index must know it.
-static CLIENT_DATA& Entry(std::int32_t clientSocket) {
-  auto [it, inserted] = ClientTable.try_emplace(clientSocket);
-  if (inserted) serverIndex[INVALID_SOCKET].insert(clientSocket);
-  return it->second;
-}
-
-void DiscardQueue(ChunkQueue& queue) {
-  while (!queue.empty()) queue.pop_front();
-}
 
 // ---------------------------------------------------------------------------
 // Sending
@@ -130,91 +49,6 @@ static bool SendOrQueue(ChunkQueue& queue, SOCKET socket, const char* bytes, int
 }
 
 static bool QueueFull(const ChunkQueue& queue) { return !queue.empty() && queue.size() >= MAX_QUEUED_CHUNKS; }
-
-// ---------------------------------------------------------------------------
-// Notices
-// ---------------------------------------------------------------------------
-
-namespace {
-
-// The notice's own copies of its texts: the caller's may be gone by the time
-// the box shows.
-struct Notice {
-  std::string text;
-  std::string caption;
-  UINT style;
-};
-
-DWORD NoticeThread(void* parameter) {
-  std::unique_ptr<Notice> notice(static_cast<Notice*>(parameter));
-  MessageBoxA(nullptr, notice->text.c_str(), notice->caption.c_str(), notice->style | MB_SYSTEMMODAL);
-  return 0;
-}
-
-}  // namespace
-
-namespace {
-
-std::atomic<std::size_t> noticesAsked{0};
-
-}  // namespace
-
-std::size_t NoticesAsked() { return noticesAsked.load(); }
-
-void ShowMessageAsync(const char* text, const char* caption, UINT style) {
-  ++noticesAsked;
-  auto notice = std::make_unique<Notice>(Notice{text, caption, style});
-  HANDLE thread = CreateThread(nullptr, 0, NoticeThread, notice.get(), 0, nullptr);
-  if (!thread) return;
-  notice.release();  // the thread owns it now
-  CloseHandle(thread);
-}
-
-// ---------------------------------------------------------------------------
-// Opening and closing sockets
-// ---------------------------------------------------------------------------
-
-// A socket the engine is done with is closed only once every message already
-// queued for it has come by: its events are cancelled at once, and a message
-// of the engine's own, queued behind them, closes it. Until then its value
-// cannot be handed to a new socket, so a late event never reaches a
-// successor; the late events themselves are ignored.
-constexpr UINT WM_CLOSE_RETIRED = WM_USER + 20;
-
-namespace {
-
-std::set<SOCKET> retiringSockets;
-
-}  // namespace
-
-// Every socket of a relayed connection is opened through here and closed
-// through RetireSocket, so that OpenConnectionSockets can tell what the
-// engine holds.
-static SOCKET OpenConnectionSocket(SOCKET s) {
-  if (s != INVALID_SOCKET) openConnectionSockets.fetch_add(1, std::memory_order_relaxed);
-  return s;
-}
-
-// Closes the socket once its queued messages have come by. An aborted
-// connection ends with a reset, so that the peer sees an error rather than a
-// clean end of a stream that was cut short.
-static void RetireSocket(SOCKET s, bool abort) {
-  WSAAsyncSelect(s, EngineWindow, 0, 0);
-  if (abort) {
-    linger now{1, 0};
-    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
-  }
-  retiringSockets.insert(s);
-  PostMessageA(EngineWindow, WM_CLOSE_RETIRED, s, 0);
-}
-
-static void CloseRetired(SOCKET s) {
-  if (retiringSockets.erase(s) == 0) return;
-  closesocket(s);
-  openConnectionSockets.fetch_sub(1, std::memory_order_relaxed);
-}
-
-static bool IsRetiring(SOCKET s) { return retiringSockets.count(s) != 0; }
 
 // ---------------------------------------------------------------------------
 // Ending connections
@@ -347,8 +181,6 @@ static void OnAccept() {
   E.clientReadPaused = E.serverReadPaused = false;
   ConnectToServer(s);
 }
-
-static void ReportConnectFailed(int error);
 
 // A connect that failed (refused, unreachable, timed out) resets the
 // client's connection: a clean end would tell it that the server answered
@@ -531,7 +363,7 @@ static bool ClientEventCheck(SOCKET s, WORD event) {
   return false;
 }
 
-static LRESULT OnClientSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT OnClientSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   SOCKET s = static_cast<SOCKET>(wParam);
   WORD event = WSAGETSELECTEVENT(lParam);
   if (!ClientEventCheck(s, event)) return 0;
@@ -554,7 +386,7 @@ static bool IsEngineSocket(SOCKET s) {
   return it != ClientTable.end() && it->second.clientOpen;
 }
 
-static LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   SOCKET s = static_cast<SOCKET>(wParam);
   std::int32_t clientSocket = s == INVALID_SOCKET ? -1 : ClientForServerSocket(s);
   if (clientSocket == -1) {
@@ -570,219 +402,7 @@ static LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPA
   }
 }
 
-namespace {
-
-// Set by WM_DESTROY: the loop ends after that message, however many socket
-// events are still waiting (the quit message would wait behind them all).
-bool quitRequested = false;
-
-}  // namespace
-
-LRESULT EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_DESTROY:
-      quitRequested = true;
-      PostQuitMessage(0);
-      return DefWindowProcA(window, message, wParam, lParam);
-    case WM_CLIENT_SOCKET: return OnClientSocketEvent(window, message, wParam, lParam);
-    case WM_SERVER_SOCKET: return OnServerSocketEvent(window, message, wParam, lParam);
-    case WM_CLOSE_RETIRED: CloseRetired(static_cast<SOCKET>(wParam)); return 0;
-    default: return DefWindowProcA(window, message, wParam, lParam);
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Engine thread
-// ---------------------------------------------------------------------------
-
-namespace {
-
-constexpr const char* kEngineClass = "Velotrunk proxy";
-
-std::mutex engineMutex;
-std::condition_variable engineStopped;
-bool engineRunning = false;
-bool stopRequested = false;
-RelayListeningHandler listeningHandler;
-RelayEndedHandler endedHandler;
-ConnectFailedHandler connectFailedHandler;
-
-// Marks the engine as running for StopRelayThread; false when a stop came
-// first. An engine that has just told its end may still be leaving: the new
-// one waits for that, so that the old one's leave cannot wipe out its state.
-bool EnterEngine() {
-  std::unique_lock lock(engineMutex);
-  engineStopped.wait(lock, [] { return !engineRunning; });
-  if (stopRequested) return false;
-  engineRunning = true;
-  return true;
-}
-
-// The window is gone with the thread: nothing may be posted to it any more.
-void LeaveEngine() {
-  std::lock_guard lock(engineMutex);
-  EngineWindow = nullptr;
-  engineRunning = false;
-  engineStopped.notify_all();
-}
-
-template <typename Handler, typename... Args>
-void Report(const Handler& which, Args... args) {
-  Handler handler;
-  {
-    std::lock_guard lock(engineMutex);
-    handler = which;
-  }
-  if (handler) handler(args...);
-}
-
-void PublishEngineWindow(HWND window) {
-  std::lock_guard lock(engineMutex);
-  EngineWindow = window;
-  if (stopRequested && window) PostMessageA(window, WM_DESTROY, 0, 0);
-}
-
-bool RegisterEngineClass(void* instance) {
-  WNDCLASSA wc{};
-  wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
-  wc.lpfnWndProc = EngineWindowProc;
-  wc.hInstance = static_cast<HINSTANCE>(instance);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<std::intptr_t>(COLOR_WINDOW + 1));
-  wc.lpszClassName = kEngineClass;
-  return RegisterClassA(&wc) != 0;
-}
-
-// Opens ListenSocket; false when it does not listen. Both failures are told
-// in turn, and the user closes each box before the thread goes on.
-bool OpenListener() {
-  ListenSocket = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<u_short>(ListenPort & 0xFFFF));
-  if (bind(ListenSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    MessageBoxA(EngineWindow, "This port in use!", "BIND TCP ERROR!!!", MB_OK);
-  if (listen(ListenSocket, 5) != 0) {
-    MessageBoxA(EngineWindow, "listen error!", "ERROR!!!", MB_OK);
-    return false;
-  }
-  WSAAsyncSelect(ListenSocket, EngineWindow, WM_CLIENT_SOCKET, FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
-  return true;
-}
-
-void ReportUnexpectedError() {
-  ShowMessageAsync("Error access violation at module proxy.obj, maybe some BUGs width socket handle has expressed!!!",
-                   "Unexpected error!", MB_ICONERROR);
-}
-
-// The socket layer does work of its own while a message is fetched; what
-// goes wrong there is reported like a failed handler, and the loop goes on.
-int RunMessageLoop() {
-  MSG msg{};
-  for (;;) {
-    BOOL got;
-    try {
-      got = GetMessageA(&msg, nullptr, 0, 0);
-    } catch (...) {
-      ReportUnexpectedError();
-      continue;
-    }
-    if (!got) return static_cast<int>(msg.wParam);
-    TranslateMessage(&msg);
-    try {
-      DispatchMessageA(&msg);
-    } catch (...) {
-      ReportUnexpectedError();
-    }
-    if (quitRequested) return 0;
-  }
-}
-
-// The engine is stopping: every connection still open is aborted, so that
-// neither side takes a stream cut short for a whole one, and the sockets
-// being let go of are closed now.
 void AbortAllConnections() {
   for (auto& [clientSocket, E] : ClientTable) AbortConnection(clientSocket, E);
-  while (!retiringSockets.empty()) CloseRetired(*retiringSockets.begin());
-}
-
-// Leaves nothing behind: the connections, the listener and the window go
-// with the thread.
-void CloseEngine(HWND window) {
-  AbortAllConnections();
-  if (ListenSocket != INVALID_SOCKET) closesocket(ListenSocket);
-  ListenSocket = INVALID_SOCKET;
-  if (window) DestroyWindow(window);
-  UnregisterClassA(kEngineClass, GetModuleHandleA(nullptr));
-}
-
-DWORD RunEngine(void* parameter) {
-  quitRequested = false;
-  WSADATA data;
-  if (WSAStartup(0x0101, &data) != 0) MessageBoxA(nullptr, "WSAStartup error !", "NET ERROR!!!", MB_OK);
-  if (!RegisterEngineClass(parameter)) return RELAY_START_FAILED;
-  HWND window = CreateWindowExA(0, kEngineClass, nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, HWND_MESSAGE,
-                                nullptr, GetModuleHandleA(nullptr), nullptr);
-  PublishEngineWindow(window);
-  ShowWindow(EngineWindow, SW_HIDE);
-  DWORD code = RELAY_START_FAILED;
-  if (OpenListener()) {
-    Report(listeningHandler);
-    code = static_cast<DWORD>(RunMessageLoop());
-  }
-  CloseEngine(window);
-  return code;
-}
-
-}  // namespace
-
-DWORD RelayThread(void* parameter) {
-  if (!EnterEngine()) {  // stopped before it started
-    Report(endedHandler, DWORD{0});
-    return 0;
-  }
-  DWORD code = RunEngine(parameter);
-  Report(endedHandler, code);
-  LeaveEngine();
-  return code;
-}
-
-void SetRelayListeningHandler(RelayListeningHandler handler) {
-  std::lock_guard lock(engineMutex);
-  listeningHandler = std::move(handler);
-}
-
-void SetRelayEndedHandler(RelayEndedHandler handler) {
-  std::lock_guard lock(engineMutex);
-  endedHandler = std::move(handler);
-}
-
-void SetConnectFailedHandler(ConnectFailedHandler handler) {
-  std::lock_guard lock(engineMutex);
-  connectFailedHandler = std::move(handler);
-}
-
-static void ReportConnectFailed(int error) { Report(connectFailedHandler, error); }
-
-void RequestRelayStop() {
-  std::lock_guard lock(engineMutex);
-  stopRequested = true;
-  if (EngineWindow) PostMessageA(EngineWindow, WM_DESTROY, 0, 0);
-}
-
-void StopRelayThread() {
-  RequestRelayStop();
-  std::unique_lock lock(engineMutex);
-  engineStopped.wait(lock, [] { return !engineRunning; });
-}
-
-void ResetEngineState() {
-  std::lock_guard lock(engineMutex);
-  ClientTable.clear();
-  serverIndex.clear();
-  retiringSockets.clear();
-  openConnectionSockets = 0;
-  ListenSocket = INVALID_SOCKET;
-  EngineWindow = nullptr;
-  stopRequested = false;
+  CloseAllRetired();
 }
