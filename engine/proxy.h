@@ -17,6 +17,9 @@
 #include "sockets.h"
 
 constexpr int CHUNK_SIZE = 100;
+// One read asks the client for a whole chunk, the server for 90 bytes.
+constexpr int CLIENT_READ_SIZE = CHUNK_SIZE;
+constexpr int SERVER_READ_SIZE = 90;
 
 // One chunk of relayed bytes. It owns a buffer of CHUNK_SIZE bytes, of which
 // byteCount are in use; a copy owns a buffer of its own.

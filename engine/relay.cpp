@@ -51,6 +51,52 @@ static bool SendOrQueue(ChunkQueue& queue, SOCKET socket, const char* bytes, int
 static bool QueueFull(const ChunkQueue& queue) { return !queue.empty() && queue.size() >= MAX_QUEUED_CHUNKS; }
 
 // ---------------------------------------------------------------------------
+// Directions
+// ---------------------------------------------------------------------------
+
+// The two sides of a relayed connection.
+enum class Side { Client, Server };
+
+static Side Other(Side side) { return side == Side::Client ? Side::Server : Side::Client; }
+
+// Whether the engine still holds the socket of `side`.
+static bool Holds(const CLIENT_DATA& E, Side side) {
+  return side == Side::Client ? E.clientOpen : E.serverSocket != INVALID_SOCKET;
+}
+
+// One direction of a connection, a view of its record: what is read from one
+// side, queued, and sent to the other. The directions differ only in what
+// the fields hold: each side is read in pieces of its own size, and bytes
+// for the server wait until its connect has come through, and have nowhere
+// to go while there is no server socket.
+struct Direction {
+  Side fromSide;
+  SOCKET from;         // the side read
+  SOCKET to;           // the side written; INVALID_SOCKET when there is none
+  bool toConnected;    // `to` takes bytes: the server only once its connect came through
+  int readSize;        // what one recv asks of `from`
+  UINT fromMessage;    // the message of `from`'s events
+  ChunkQueue& queue;   // read from `from`, waiting for `to`
+  bool& readPaused;    // reading `from` waits for the queue to drain
+  bool& fromEnded;     // `from`'s end of stream has been read
+  bool& toTold;        // `to` reads end of stream
+};
+
+// The direction that reads `side`. It holds a copy of the server socket and
+// of the connect's state: it is made afresh for each event, and a handler
+// that closes the connection returns at once.
+static Direction ReadingFrom(Side side, std::int32_t clientSocket, CLIENT_DATA& E) {
+  SOCKET client = static_cast<SOCKET>(clientSocket);
+  if (side == Side::Client)
+    return {.fromSide = side, .from = client, .to = E.serverSocket, .toConnected = E.connected,
+            .readSize = CLIENT_READ_SIZE, .fromMessage = WM_CLIENT_SOCKET, .queue = E.toServer,
+            .readPaused = E.clientReadPaused, .fromEnded = E.clientEnded, .toTold = E.serverTold};
+  return {.fromSide = side, .from = E.serverSocket, .to = client, .toConnected = true,
+          .readSize = SERVER_READ_SIZE, .fromMessage = WM_SERVER_SOCKET, .queue = E.toClient,
+          .readPaused = E.serverReadPaused, .fromEnded = E.serverEnded, .toTold = E.clientTold};
+}
+
+// ---------------------------------------------------------------------------
 // Ending connections
 // ---------------------------------------------------------------------------
 //
@@ -96,20 +142,14 @@ static void PassOnRemains(SOCKET from, int chunk, ChunkQueue& queue, SOCKET to) 
   }
 }
 
-// A send to the server failed for good: it has reset or is gone. What it had
-// sent before is passed on to the client first, then the connection is
-// aborted, so that the client hears the answer and then the error.
-static void ServerRefused(std::int32_t clientSocket, CLIENT_DATA& E) {
-  DiscardQueue(E.toServer);
-  if (!E.serverEnded) PassOnRemains(E.serverSocket, 90, E.toClient, static_cast<SOCKET>(clientSocket));
-  AbortConnection(clientSocket, E);
-}
-
-// The same for a client that refused what was sent to it.
-static void ClientRefused(std::int32_t clientSocket, CLIENT_DATA& E) {
-  DiscardQueue(E.toClient);
-  if (!E.clientEnded && E.connected && E.serverSocket != INVALID_SOCKET)
-    PassOnRemains(static_cast<SOCKET>(clientSocket), CHUNK_SIZE, E.toServer, E.serverSocket);
+// A send to `d.to` failed for good: it has reset or is gone. What it had
+// sent before is passed on to the other side first, then the connection is
+// aborted, so that the other side hears the answer and then the error.
+static void Refused(std::int32_t clientSocket, CLIENT_DATA& E, const Direction& d) {
+  DiscardQueue(d.queue);
+  Direction back = ReadingFrom(Other(d.fromSide), clientSocket, E);
+  if (!back.fromEnded && back.toConnected && back.to != INVALID_SOCKET)
+    PassOnRemains(back.from, back.readSize, back.queue, back.to);
   AbortConnection(clientSocket, E);
 }
 
@@ -123,24 +163,12 @@ static void CloseIfDone(std::int32_t clientSocket, CLIENT_DATA& E) {
   if (E.clientOpen && ClientDirectionDone(E) && E.clientTold) CloseConnection(clientSocket, E, false);
 }
 
-// Once the client's bytes have all reached the server, the server reads end
-// of stream.
-static void TellServerIfDrained(CLIENT_DATA& E) {
-  if (!E.clientEnded || E.serverTold || !E.connected || E.serverSocket == INVALID_SOCKET || !E.toServer.empty())
-    return;
-  shutdown(E.serverSocket, SD_SEND);
-  E.serverTold = true;
-}
-
-// Ends the client's receiving direction: it reads end of stream.
-static void TellClient(std::int32_t clientSocket, CLIENT_DATA& E) {
-  if (E.clientTold) return;
-  shutdown(static_cast<SOCKET>(clientSocket), SD_SEND);
-  E.clientTold = true;
-}
-
-static void TellClientIfDrained(std::int32_t clientSocket, CLIENT_DATA& E) {
-  if (E.serverEnded && E.toClient.empty()) TellClient(clientSocket, E);
+// Once the bytes of `d.from` have all reached `d.to`, `d.to` reads end of
+// stream (its receiving direction is shut down).
+static void TellIfDrained(const Direction& d) {
+  if (!d.fromEnded || d.toTold || !d.toConnected || d.to == INVALID_SOCKET || !d.queue.empty()) return;
+  shutdown(d.to, SD_SEND);
+  d.toTold = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -196,19 +224,19 @@ static void OnConnect(std::int32_t clientSocket, int error) {
 }
 
 // ---------------------------------------------------------------------------
-// Client to server
+// Relaying
 // ---------------------------------------------------------------------------
 
-// Sends what waits for the server, and passes the client's end on once it
-// has all gone. Returns false when the server refused it for good and the
-// connection was aborted.
-static bool FlushToServer(std::int32_t clientSocket, CLIENT_DATA& E) {
-  if (!E.connected || E.serverSocket == INVALID_SOCKET) return true;
-  if (!E.toServer.empty() && HardError(FlushQueue(E.toServer, E.serverSocket))) {
-    ServerRefused(clientSocket, E);
+// Sends what waits for `d.to`, and passes the end of `d.from` on once it has
+// all gone. Returns false when `d.to` refused it for good and the connection
+// was aborted.
+static bool Flush(std::int32_t clientSocket, CLIENT_DATA& E, const Direction& d) {
+  if (!d.toConnected || d.to == INVALID_SOCKET) return true;
+  if (!d.queue.empty() && HardError(FlushQueue(d.queue, d.to))) {
+    Refused(clientSocket, E, d);
     return false;
   }
-  TellServerIfDrained(E);
+  TellIfDrained(d);
   return true;
 }
 
@@ -218,131 +246,66 @@ static bool FlushToServer(std::int32_t clientSocket, CLIENT_DATA& E) {
 // the second FD_READ reads nothing.
 static void ReadOnLater(UINT message, SOCKET s) { PostMessageA(EngineWindow, message, s, FD_READ); }
 
-// The client has ended its stream in order.
-static void ClientEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
-  E.clientEnded = true;
-  TellServerIfDrained(E);
+// `d.from` has ended its stream in order.
+static void Ended(std::int32_t clientSocket, CLIENT_DATA& E, const Direction& d) {
+  d.fromEnded = true;
+  TellIfDrained(d);
   CloseIfDone(clientSocket, E);
 }
 
-// Reads the client until it has nothing more, its end, the queue toward the
-// server is full, or the event has read its share. Records are never erased
-// and map nodes never move, so the record is looked up once for all passes.
-// The loop runs once per chunk; `flatten` inlines what it calls (the socket
-// layer too, in optimised builds).
-[[gnu::flatten]] static void OnClientRead(std::int32_t clientSocket) {
-  SOCKET client = static_cast<SOCKET>(clientSocket);
+// Reads `side` until it has nothing more, its end, the queue toward the
+// other side is full, or the event has read its share. Records are never
+// erased and map nodes never move, so the record is looked up once for all
+// passes. The loop runs once per chunk; `flatten` inlines what it calls (the
+// socket layer too, in optimised builds).
+[[gnu::flatten]] static void OnRead(std::int32_t clientSocket, Side side) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
+  Direction d = ReadingFrom(side, clientSocket, E);
   for (int reads = 0;; ++reads) {
-    E.clientReadPaused = false;
-    if (!FlushToServer(clientSocket, E)) return;
-    if (QueueFull(E.toServer)) {
-      E.clientReadPaused = true;  // OnServerWrite reads on once the queue drains
+    d.readPaused = false;
+    if (!Flush(clientSocket, E, d)) return;
+    if (QueueFull(d.queue)) {
+      d.readPaused = true;  // OnWrite of the other side reads on once the queue drains
       return;
     }
-    if (E.clientEnded) return;  // a recv past the end would only bring another FD_READ
-    if (reads == MAX_READS_PER_EVENT) return ReadOnLater(WM_CLIENT_SOCKET, client);
+    if (d.fromEnded) return;  // a recv past the end would only bring another FD_READ
+    if (reads == MAX_READS_PER_EVENT) return ReadOnLater(d.fromMessage, d.from);
     char buffer[CHUNK_SIZE];
-    int count = recv(client, buffer, CHUNK_SIZE, 0);
-    if (count == 0) return ClientEnded(clientSocket, E);
+    int count = recv(d.from, buffer, d.readSize, 0);
+    if (count == 0) return Ended(clientSocket, E, d);
     if (count < 0) {
       if (HardError(WSAGetLastError())) AbortConnection(clientSocket, E);
       return;
     }
-    // With no server socket the bytes have nowhere to go; keeping them
-    // would only grow memory until the client closes.
-    if (E.serverSocket == INVALID_SOCKET) continue;
-    if (!E.toServer.empty() || !E.connected) {
-      E.toServer.emplace_back(buffer, count);
-    } else if (!SendOrQueue(E.toServer, E.serverSocket, buffer, count)) {
-      ServerRefused(clientSocket, E);
+    // With no server socket the client's bytes have nowhere to go; keeping
+    // them would only grow memory until the client closes.
+    if (d.to == INVALID_SOCKET) continue;
+    if (!d.queue.empty() || !d.toConnected) {
+      d.queue.emplace_back(buffer, count);
+    } else if (!SendOrQueue(d.queue, d.to, buffer, count)) {
+      Refused(clientSocket, E, d);
       return;
     }
   }
 }
 
-static void OnServerWrite(std::int32_t clientSocket) {
+// `side` takes bytes again: what waits for it is sent, and the other side's
+// reading, paused while that queue was full, goes on.
+static void OnWrite(std::int32_t clientSocket, Side side) {
   CLIENT_DATA& E = ClientTable.at(clientSocket);
-  if (!FlushToServer(clientSocket, E)) return;
+  Direction d = ReadingFrom(Other(side), clientSocket, E);
+  if (!Flush(clientSocket, E, d)) return;
   CloseIfDone(clientSocket, E);
-  if (E.clientOpen && E.clientReadPaused && !QueueFull(E.toServer)) OnClientRead(clientSocket);
+  if (Holds(E, d.fromSide) && d.readPaused && !QueueFull(d.queue)) OnRead(clientSocket, d.fromSide);
 }
 
-// ---------------------------------------------------------------------------
-// Server to client
-// ---------------------------------------------------------------------------
-
-// Sends what waits for the client, and passes the server's end on once it
-// has all gone. Returns false when the client refused it for good and the
-// connection was aborted.
-static bool FlushToClient(std::int32_t clientSocket, CLIENT_DATA& E) {
-  if (!E.toClient.empty() && HardError(FlushQueue(E.toClient, static_cast<SOCKET>(clientSocket)))) {
-    ClientRefused(clientSocket, E);
-    return false;
-  }
-  TellClientIfDrained(clientSocket, E);
-  return true;
-}
-
-// The server has ended its stream in order.
-static void ServerEnded(std::int32_t clientSocket, CLIENT_DATA& E) {
-  E.serverEnded = true;
-  TellClientIfDrained(clientSocket, E);
-  CloseIfDone(clientSocket, E);
-}
-
-[[gnu::flatten]] static void OnServerRead(std::int32_t clientSocket) {
-  SOCKET client = static_cast<SOCKET>(clientSocket);
-  CLIENT_DATA& E = ClientTable.at(clientSocket);
-  for (int reads = 0;; ++reads) {
-    E.serverReadPaused = false;
-    if (!FlushToClient(clientSocket, E)) return;
-    if (QueueFull(E.toClient)) {
-      E.serverReadPaused = true;  // OnClientWrite reads on once the queue drains
-      return;
-    }
-    if (E.serverEnded) return;  // a recv past the end would only bring another FD_READ
-    if (reads == MAX_READS_PER_EVENT) return ReadOnLater(WM_SERVER_SOCKET, E.serverSocket);
-    char buffer[CHUNK_SIZE];
-    int count = recv(E.serverSocket, buffer, 90, 0);
-    if (count == 0) return ServerEnded(clientSocket, E);
-    if (count < 0) {
-      if (HardError(WSAGetLastError())) AbortConnection(clientSocket, E);
-      return;
-    }
-    if (!E.toClient.empty()) {
-      E.toClient.emplace_back(buffer, count);
-    } else if (!SendOrQueue(E.toClient, client, buffer, count)) {
-      ClientRefused(clientSocket, E);
-      return;
-    }
-  }
-}
-
-static void OnClientWrite(std::int32_t clientSocket) {
-  CLIENT_DATA& E = ClientTable.at(clientSocket);
-  if (!FlushToClient(clientSocket, E)) return;
-  CloseIfDone(clientSocket, E);
-  if (E.serverSocket != INVALID_SOCKET && E.serverReadPaused && !QueueFull(E.toClient))
-    OnServerRead(clientSocket);
-}
-
-// ---------------------------------------------------------------------------
-// Closing
-// ---------------------------------------------------------------------------
-
-// A side has closed or reset. A reset aborts the connection; an orderly end
+// `side` has closed or reset. A reset aborts the connection; an orderly end
 // is found by reading on, after whatever bytes still precede it (while that
 // side's reading waits for the other side, the end is found when it resumes).
 // A close that reading does not confirm is a late one and changes nothing.
-static void OnClientClose(std::int32_t clientSocket, int error) {
+static void OnClose(std::int32_t clientSocket, Side side, int error) {
   if (error != 0) return AbortConnection(clientSocket, ClientTable.at(clientSocket));
-  OnClientRead(clientSocket);
-}
-
-static void OnServerClose(std::int32_t clientSocket, int error) {
-  if (error != 0) return AbortConnection(clientSocket, ClientTable.at(clientSocket));
-  OnServerRead(clientSocket);
+  OnRead(clientSocket, side);
 }
 
 // ---------------------------------------------------------------------------
@@ -369,10 +332,10 @@ LRESULT OnClientSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   if (!ClientEventCheck(s, event)) return 0;
   std::int32_t key = static_cast<std::int32_t>(s);
   switch (event) {
-    case FD_READ: OnClientRead(key); return 0;
-    case FD_WRITE: OnClientWrite(key); return DefWindowProcA(window, message, wParam, lParam);
+    case FD_READ: OnRead(key, Side::Client); return 0;
+    case FD_WRITE: OnWrite(key, Side::Client); return DefWindowProcA(window, message, wParam, lParam);
     case FD_ACCEPT: OnAccept(); return 0;
-    case FD_CLOSE: OnClientClose(key, WSAGETSELECTERROR(lParam)); return 0;
+    case FD_CLOSE: OnClose(key, Side::Client, WSAGETSELECTERROR(lParam)); return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }
@@ -394,10 +357,10 @@ LRESULT OnServerSocketEvent(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return 0;
   }
   switch (WSAGETSELECTEVENT(lParam)) {
-    case FD_READ: OnServerRead(clientSocket); return 0;
-    case FD_WRITE: OnServerWrite(clientSocket); return 0;
+    case FD_READ: OnRead(clientSocket, Side::Server); return 0;
+    case FD_WRITE: OnWrite(clientSocket, Side::Server); return 0;
     case FD_CONNECT: OnConnect(clientSocket, WSAGETSELECTERROR(lParam)); return 0;
-    case FD_CLOSE: OnServerClose(clientSocket, WSAGETSELECTERROR(lParam)); return 0;
+    case FD_CLOSE: OnClose(clientSocket, Side::Server, WSAGETSELECTERROR(lParam)); return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }
