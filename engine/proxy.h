@@ -1,7 +1,8 @@
-// The relay engine: the connection table, the engine thread with its hidden
-// window and listener, and the socket-event handlers that accept, connect,
-// relay and tear down connections. Everything except the three settings and
-// the thread entry runs on RelayThread only.
+// The relay engine: the connection table (connection_table.cpp), the engine
+// thread with its hidden window and listener (relay_thread.cpp), and the
+// socket-event handlers that accept, connect, relay and tear down connections
+// (relay.cpp). Everything except the three settings and the thread entry runs
+// on RelayThread only.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +13,13 @@
 #include <string>
 
 #include "messages.h"
+#include "notices.h"
 #include "sockets.h"
 
 constexpr int CHUNK_SIZE = 100;
+// One read asks the client for a whole chunk, the server for 90 bytes.
+constexpr int CLIENT_READ_SIZE = CHUNK_SIZE;
+constexpr int SERVER_READ_SIZE = 90;
 
 // One chunk of relayed bytes. It owns a buffer of CHUNK_SIZE bytes, of which
 // byteCount are in use; a copy owns a buffer of its own.
@@ -101,7 +106,6 @@ void SetRelayEndedHandler(RelayEndedHandler handler);
 using ConnectFailedHandler = std::function<void(int error)>;
 void SetConnectFailedHandler(ConnectFailedHandler handler);
 win::LRESULT EngineWindowProc(win::HWND window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
-void ShowMessageAsync(const char* text, const char* caption, win::UINT style);
 
 // Asks a running RelayThread to stop (WM_DESTROY to EngineWindow), or one
 // that is about to start not to; returns at once. Any thread may ask.
@@ -115,9 +119,8 @@ void StopRelayThread();
 // waiting in queues.
 std::size_t OpenConnectionSockets();
 std::size_t QueuedChunks();
-// How many notices the engine has asked to show so far. A notice's box
-// appears later, on a thread of its own; this counts it at once.
-std::size_t NoticesAsked();
+// The engine's notices go through ShowMessageAsync (notices.h), and
+// NoticesAsked counts them.
 
 // Forgets every connection record and the stop request, so that a test can
 // run another engine in the same process after StopRelayThread.

@@ -1,9 +1,12 @@
 #include "notices.h"
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include "system_notices.h"
+#include "threads.h"
 
 namespace win {
 namespace {
@@ -67,3 +70,34 @@ void TerminalBeep(DWORD, DWORD) {
 }
 
 }  // namespace win
+
+namespace {
+
+// The notice's own copies of its texts: the caller's may be gone by the time
+// the box shows.
+struct Notice {
+  std::string text;
+  std::string caption;
+  win::UINT style;
+};
+
+win::DWORD NoticeThread(void* parameter) {
+  std::unique_ptr<Notice> notice(static_cast<Notice*>(parameter));
+  win::MessageBoxA(nullptr, notice->text.c_str(), notice->caption.c_str(), notice->style | win::MB_SYSTEMMODAL);
+  return 0;
+}
+
+std::atomic<std::size_t> noticesAsked{0};
+
+}  // namespace
+
+std::size_t NoticesAsked() { return noticesAsked.load(); }
+
+void ShowMessageAsync(const char* text, const char* caption, win::UINT style) {
+  ++noticesAsked;
+  auto notice = std::make_unique<Notice>(Notice{text, caption, style});
+  win::HANDLE thread = win::CreateThread(nullptr, 0, NoticeThread, notice.get(), 0, nullptr);
+  if (!thread) return;
+  notice.release();  // the thread owns it now
+  win::CloseHandle(thread);
+}

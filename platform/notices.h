@@ -2,8 +2,12 @@
 // shows real boxes, the headless relay prints to the terminal, tests record.
 // Without a handler they go to the system's own: real boxes and the speaker
 // on Windows, the terminal elsewhere.
+//
+// ShowMessageAsync shows a box without waiting for it: the engine tells what
+// went wrong and goes on relaying while the box is open.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -30,3 +34,9 @@ int TerminalMessageBox(HWND owner, const std::string& text, const std::string& c
 void TerminalBeep(DWORD frequency, DWORD durationMs);
 
 }  // namespace win
+
+// Shows a system-modal box on a thread of its own and returns at once.
+void ShowMessageAsync(const char* text, const char* caption, win::UINT style);
+// How many notices have been asked for so far. A notice's box appears later,
+// on a thread of its own; this counts it at once.
+std::size_t NoticesAsked();
