@@ -8,56 +8,30 @@ constexpr int kWinSoLinger = win::SO_LINGER;
 }  // namespace
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
-#include <linux/sockios.h>
-#include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <memory>
-#include <vector>
 
-#include "free_list.h"
-#include "messages.h"
+#include "connect_timeout.h"
+#include "descriptor_reserve.h"
+#include "lingering_close.h"
+#include "socket_table.h"
+#include "winsock_conversions.h"
+#include "write_out.h"
 
 namespace win {
+namespace socket_layer {
 namespace {
 
-// Bytes one kernel read may bring into a socket's read-ahead buffer, and the
-// most that a socket's write buffer holds before send reports would-block.
-constexpr std::size_t kBlockSize = 64 * 1024;
 // Kernel bytes one socket may read between two dispatched messages; past it
 // recv reports would-block and FD_READ is posted again, so that one busy
 // connection does not hold up the others.
 constexpr std::size_t kReadBudget = 64 * 1024;
-// Free blocks kept for reuse; the rest go back to the allocator.
-constexpr std::size_t kPooledBlocks = 32;
-// How long a closed socket with bytes still buffered may go without its peer
-// taking any, before it is aborted.
-std::chrono::milliseconds stalledCloseLimit{60000};
-// How many rounds (one per dispatched message) the short tail of a write may
-// wait for the bytes that follow it: enough for a quiet connection's
-// messages to pass between two turns of a busy one without forcing the tail
-// out as a segment of its own.
-constexpr std::uint64_t kTailRounds = 3;
-// How often a listener that ran out of descriptors tries accept again.
-constexpr int kStarvedRetryMs = 200;
-// How long a connect may go without an outcome before it fails with
-// WSAETIMEDOUT, as Windows gives up by default (Linux would retry its SYNs
-// for about two minutes).
-std::chrono::milliseconds connectTimeout{21000};
 
 thread_local int lastError = 0;
 
@@ -65,43 +39,6 @@ int Fail(int error) {
   lastError = error;
   return SOCKET_ERROR;
 }
-
-int WsaFromErrno(int e) {
-  switch (e) {
-    case EAGAIN: return WSAEWOULDBLOCK;
-    case EINPROGRESS: return WSAEWOULDBLOCK;
-    case EINTR: return WSAEINTR;
-    case EBADF: return WSAENOTSOCK;
-    case ENOTSOCK: return WSAENOTSOCK;
-    case EACCES: return WSAEACCES;
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
-    case EMFILE: return WSAEMFILE;
-    case ENFILE: return WSAEMFILE;
-    case EALREADY: return WSAEALREADY;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EOPNOTSUPP: return WSAEOPNOTSUPP;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ECONNABORTED: return WSAECONNABORTED;
-    case ECONNRESET: return WSAECONNRESET;
-    case EPIPE: return WSAECONNRESET;
-    case ENOBUFS: return WSAENOBUFS;
-    case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN: return WSAESHUTDOWN;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case EHOSTUNREACH: return WSAEHOSTUNREACH;
-    default: return 10000 + e;
-  }
-}
-
-// --- Buffers --------------------------------------------------------------
 
 // Copies the short pieces that recv and send move (about a hundred bytes) as
 // two overlapping 64-byte moves; a general copy spends more time choosing
@@ -115,218 +52,17 @@ int WsaFromErrno(int e) {
   }
 }
 
-using BlockPool = FreeList<kBlockSize, kPooledBlocks>;
-
-BlockPool& pool() {
-  static BlockPool* p = new BlockPool;  // never destroyed: sockets may outlive statics
-  return *p;
-}
-
-// A byte range inside a pooled block, handed back to the pool when it empties.
-struct Buffer {
-  char* block = nullptr;
-  std::size_t begin = 0;
-  std::size_t end = 0;
-
-  std::size_t size() const { return end - begin; }
-  bool empty() const { return begin == end; }
-  void Consume(std::size_t n) {
-    begin += n;
-    if (empty()) Release();
-  }
-  void Release() {
-    if (block) pool().Give(block);
-    block = nullptr;
-    begin = end = 0;
-  }
-  // Makes room for up to `wanted` bytes at the end; returns the room made.
-  std::size_t Reserve(std::size_t wanted) {
-    if (!block) block = pool().Take();
-    if (kBlockSize - end < wanted && begin > 0) {
-      std::memmove(block, block + begin, size());
-      end -= begin;
-      begin = 0;
-    }
-    return std::min(wanted, kBlockSize - end);
-  }
-};
-
-// --- Sockets --------------------------------------------------------------
-
-struct Sock : WaitSource {
-  int fd = -1;
-  std::uint64_t tag = 0;  // distinguishes this socket from later ones with the same value
-
-  HWND hwnd = nullptr;
-  UINT message = 0;
-  long events = 0;
-  bool inEpoll = false;
-
-  bool bound = false;
-  bool listening = false;
-  bool connecting = false;
-  bool connected = false;
-  bool starved = false;  // a listener whose accept ran out of descriptors
-
-  // What epoll last said, until a kernel call says otherwise.
-  bool readable = false;
-  bool hangupSeen = false;  // epoll has reported the peer's close or an error
-  bool resetSeen = false;   // epoll has reported an error on a connected socket
-
-  // Read side.
-  Buffer in;
-  bool peerClosed = false;
-  int readError = 0;
-  bool readEnabled = true;  // FD_READ / FD_ACCEPT may be posted
-  bool closePosted = false;
-  std::size_t readThisTurn = 0;
-
-  // Write side.
-  Buffer out;
-  bool kernelFull = false;   // the kernel refused a write and epoll has not reported room since
-  int writeError = 0;        // from a buffered write; reported by the next send
-  bool writeWanted = false;  // FD_WRITE is owed once the buffer drains
-  bool shutdownPending = false;
-  bool sendShut = false;
-
-  bool abortive = false;  // SO_LINGER 0: closing resets the connection
-
-  // When a connect still without outcome fails with WSAETIMEDOUT.
-  std::chrono::steady_clock::time_point connectDeadline;
-
-  bool pending = false;  // listed in pendingWork
-  // The last round in which it held back a short tail; 0 while it holds none
-  // (and is not listed in heldTails).
-  std::uint64_t heldRound = 0;
-
-  // Closed by its owner while bytes were still buffered; when its peer last
-  // took some, and how many the kernel held unacknowledged then.
-  bool orphan = false;
-  std::chrono::steady_clock::time_point lastProgress;
-  int kernelHeld = 0;
-
-  void OnReady(std::uint32_t ev) override;
-};
-
-std::uint64_t nextTag = 1;
-
-// Sockets closed since memory was last handed back to the system.
-std::size_t closedSinceTrim = 0;
-
-class SocketTable {
- public:
-  Sock* Find(SOCKET s) {
-    if (s >= socks_.size()) return nullptr;
-    return socks_[s].get();
-  }
-  Sock* Live(SOCKET s) {
-    Sock* sock = Find(s);
-    return sock && !sock->orphan ? sock : nullptr;
-  }
-  Sock& Add(int fd) {
-    if (static_cast<std::size_t>(fd) >= socks_.size()) socks_.resize(fd + 1);
-    socks_[fd] = std::make_unique<Sock>();
-    socks_[fd]->fd = fd;
-    socks_[fd]->tag = nextTag++;
-    return *socks_[fd];
-  }
-  void Remove(int fd) {
-    socks_[fd].reset();
-    ++closedSinceTrim;
-  }
-
-  template <typename F>
-  void ForEach(F f) {
-    for (auto& s : socks_)
-      if (s) f(*s);
-  }
-
- private:
-  std::vector<std::unique_ptr<Sock>> socks_;
-};
-
 // Never destroyed: sockets may outlive statics. Set up before main, so the
 // lookup on every call needs no guard.
 SocketTable* const socketTable = new SocketTable;
-SocketTable& table() { return *socketTable; }
 
-// Sockets with work to do after the current message: buffered bytes to
-// write, events to post again.
-struct Pending {
-  SOCKET fd;
-  std::uint64_t tag;
-};
+// Sockets with work to do after the current message.
 thread_local std::vector<Pending> pendingWork;
 thread_local bool hookInstalled = false;
-int starvedListeners = 0;
-// Closed sockets still writing out their last bytes.
-thread_local std::vector<Pending> orphans;
-// Sockets whose connect has no outcome yet, in the order they started.
-thread_local std::vector<Pending> pendingConnects;
-// Whether a read of the current message used up its budget: more bytes are
-// waiting, and what they bring will be written soon after.
-thread_local bool moreComing = false;
-// Sockets holding back the short tail of a write, and the current round (one
-// per AfterMessage).
-thread_local std::vector<Pending> heldTails;
-thread_local std::uint64_t round = 1;
-
-void MarkPending(Sock& s) {
-  if (s.pending) return;
-  s.pending = true;
-  pendingWork.push_back({static_cast<SOCKET>(s.fd), s.tag});
-}
-
-// A message posted after the next look at the descriptors waits behind what
-// that look finds.
-void Post(Sock& s, long event, int error, bool afterPoll = false) {
-  if (!s.hwnd || !(s.events & event)) return;
-  LPARAM lParam = MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error));
-  if (afterPoll)
-    PostTaggedMessageAfterPoll(s.hwnd, s.message, static_cast<WPARAM>(s.fd), lParam, s.tag);
-  else
-    PostTaggedMessage(s.hwnd, s.message, static_cast<WPARAM>(s.fd), lParam, s.tag);
-}
 
 bool IsLiveTag(WPARAM wParam, std::uint64_t tag) {
   Sock* s = table().Live(static_cast<SOCKET>(wParam));
   return s && s->tag == tag;
-}
-
-// One descriptor held in reserve, so that a client accepted with the last
-// free descriptor can still get the socket that carries it on: accept takes
-// a client only while the reserve is held, and socket gives the reserve up
-// when no other descriptor is left. Without it such a client would be taken
-// from the backlog only to be refused.
-std::atomic<int> reserveFd{-1};
-
-bool HoldReserve() {
-  if (reserveFd.load(std::memory_order_relaxed) >= 0) return true;
-  int fd = ::eventfd(0, EFD_CLOEXEC);
-  if (fd < 0) return false;
-  int none = -1;
-  if (!reserveFd.compare_exchange_strong(none, fd)) ::close(fd);
-  return true;
-}
-
-bool ReleaseReserve() {
-  int fd = reserveFd.exchange(-1);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-
-bool OutOfDescriptors(int e) { return e == EMFILE || e == ENFILE; }
-
-// Every socket is a descriptor here, and the usual soft limit of 1024 would
-// stop a relay at about 500 connections where Windows allows thousands: take
-// what the hard limit allows.
-void RaiseDescriptorLimit() {
-  rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-  }
 }
 
 int NewStreamSocket(int protocol) {
@@ -336,66 +72,6 @@ int NewStreamSocket(int protocol) {
 void SetNoDelay(int fd) {
   int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-// The largest segment the kernel sends on this connection; 1 when unknown.
-std::size_t SegmentSize(const Sock& s) {
-  int mss = 0;
-  socklen_t len = sizeof mss;
-  if (::getsockopt(s.fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &len) != 0 || mss <= 0) return 1;
-  return static_cast<std::size_t>(mss);
-}
-
-// Hands buffered bytes to the kernel until it takes no more. Unless `whole`,
-// only whole segments go: with Nagle off, the short rest of a large write
-// would leave as a segment of its own, and when more bytes are about to
-// follow it is cheaper to send it along with them.
-void WriteOut(Sock& s, bool whole = true) {
-  // The segment size is asked only when something can be written.
-  std::size_t unit = 0;
-  while (!s.out.empty() && !s.writeError && !s.kernelFull) {
-    if (unit == 0) unit = whole ? 1 : SegmentSize(s);
-    std::size_t wanted = s.out.size() - s.out.size() % unit;
-    if (wanted == 0) return;
-    ssize_t n = ::send(s.fd, s.out.block + s.out.begin, wanted, MSG_NOSIGNAL);
-    if (n > 0) {
-      s.out.Consume(static_cast<std::size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      // Trying again before epoll reports room would only spin; a socket
-      // epoll does not watch has nothing else to wait for.
-      s.kernelFull = s.inEpoll;
-      return;
-    } else {
-      // The peer has reset or gone: what it sent before is still to be
-      // read, and the read side must look rather than wait for epoll.
-      s.writeError = WsaFromErrno(errno);
-      s.out.Release();
-      s.readable = s.hangupSeen = true;
-    }
-  }
-  if (s.out.empty() && s.shutdownPending) {
-    s.shutdownPending = false;
-    ::shutdown(s.fd, SHUT_WR);
-  }
-}
-
-// Writes what the socket has buffered. While more bytes are on their way, a
-// short tail is held back for a few rounds, to leave with them.
-void WriteOrHold(Sock& s) {
-  bool hold = moreComing && !s.orphan;
-  WriteOut(s, !hold);
-  if (!hold || s.out.empty() || s.kernelFull || s.writeError) return;
-  if (s.heldRound == 0) heldTails.push_back({static_cast<SOCKET>(s.fd), s.tag});
-  s.heldRound = round;
-}
-
-void PostWriteSide(Sock& s) {
-  if (s.out.empty() && s.writeWanted && s.connected) {
-    s.writeWanted = false;
-    Post(s, FD_WRITE, 0);
-  }
 }
 
 // A socket that used up its read budget is busy: its next FD_READ lets the
@@ -452,36 +128,23 @@ void FinishConnect(Sock& s) {
   }
 }
 
-// A connect without outcome by its deadline fails, and the kernel gives up
-// its attempt (a connect to AF_UNSPEC dissolves it), so that it cannot
-// complete behind the owner's back.
-void TimeOutConnect(Sock& s) {
-  ::sockaddr none{};
-  none.sa_family = AF_UNSPEC;
-  ::connect(s.fd, &none, sizeof none);
-  s.connecting = false;
-  s.readEnabled = false;
-  Post(s, FD_CONNECT, WSAETIMEDOUT);
+}  // namespace
+
+SocketTable& table() { return *socketTable; }
+
+void MarkPending(Sock& s) {
+  if (s.pending) return;
+  s.pending = true;
+  pendingWork.push_back({static_cast<SOCKET>(s.fd), s.tag});
 }
 
-// Fails the connects whose time is up; returns the milliseconds until the
-// next deadline (-1 when no connect waits).
-int ExpireConnects() {
-  auto now = std::chrono::steady_clock::now();
-  auto next = std::chrono::steady_clock::time_point::max();
-  std::erase_if(pendingConnects, [&](const Pending& p) {
-    Sock* s = table().Live(p.fd);
-    if (!s || s->tag != p.tag || !s->connecting) return true;
-    if (now < s->connectDeadline) {
-      next = std::min(next, s->connectDeadline);
-      return false;
-    }
-    TimeOutConnect(*s);
-    return true;
-  });
-  if (pendingConnects.empty()) return -1;
-  auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-  return static_cast<int>(std::max<decltype(wait)>(wait, 0));
+void Post(Sock& s, long event, int error, bool afterPoll) {
+  if (!s.hwnd || !(s.events & event)) return;
+  LPARAM lParam = MAKELPARAM(static_cast<WORD>(event), static_cast<WORD>(error));
+  if (afterPoll)
+    PostTaggedMessageAfterPoll(s.hwnd, s.message, static_cast<WPARAM>(s.fd), lParam, s.tag);
+  else
+    PostTaggedMessage(s.hwnd, s.message, static_cast<WPARAM>(s.fd), lParam, s.tag);
 }
 
 void Sock::OnReady(std::uint32_t ev) {
@@ -495,117 +158,25 @@ void Sock::OnReady(std::uint32_t ev) {
   Update(*this);
 }
 
-// Listeners that ran out of descriptors try accept again.
-void WakeStarvedListeners() {
-  table().ForEach([](Sock& l) {
-    if (!l.starved) return;
-    l.starved = false;
-    --starvedListeners;
-    MarkPending(l);
-  });
-}
-
-void CloseNow(Sock& s) {
-  s.in.Release();
-  s.out.Release();
-  if (s.starved) --starvedListeners;
-  ::close(s.fd);
-  table().Remove(s.fd);
-  // A descriptor is free again: listeners that ran out may accept now.
-  if (starvedListeners > 0) WakeStarvedListeners();
-}
-
-// Closes with a reset: the peer sees an error, and what is unsent is dropped.
-void AbortNow(Sock& s) {
-  ::linger now{1, 0};
-  ::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-  CloseNow(s);
-}
-
-// Whether the peer has taken bytes since the last look: the kernel holds
-// fewer unacknowledged ones (or more, when the layer handed it some).
-bool PeerTookSome(Sock& s) {
-  int held = 0;
-  ::ioctl(s.fd, SIOCOUTQ, &held);
-  bool changed = held != s.kernelHeld;
-  s.kernelHeld = held;
-  return changed;
-}
-
-// Closed sockets whose last bytes have gone are closed for good; those whose
-// peer has taken nothing for too long are aborted.
-void FinishOrphans() {
-  auto now = std::chrono::steady_clock::now();
-  std::erase_if(orphans, [&](const Pending& p) {
-    Sock* s = table().Find(p.fd);
-    if (!s || s->tag != p.tag) return true;
-    if (s->out.empty() || s->writeError) {
-      CloseNow(*s);
-      return true;
-    }
-    if (PeerTookSome(*s)) s->lastProgress = now;
-    if (now - s->lastProgress < stalledCloseLimit) return false;
-    AbortNow(*s);
-    return true;
-  });
-}
-
-// A thread that ends leaves no socket behind that still writes out: nothing
-// would serve it any more.
-struct OrphansOfThread {
-  ~OrphansOfThread() {
-    for (const Pending& p : orphans) {
-      Sock* s = table().Find(p.fd);
-      if (s && s->tag == p.tag) AbortNow(*s);
-    }
-    orphans.clear();
-  }
-};
-thread_local OrphansOfThread orphansOfThread;
-
-// Ends a round: a tail that has waited its rounds goes out now. One that a
-// later write took along (holding back a new one) waits from then on.
-void FlushHeldTails() {
-  moreComing = false;
-  std::erase_if(heldTails, [](const Pending& p) {
-    Sock* s = table().Find(p.fd);
-    if (!s || s->tag != p.tag) return true;  // closed: closesocket wrote it out
-    if (round < s->heldRound + kTailRounds) return false;
-    s->heldRound = 0;
-    WriteOut(*s);
-    PostWriteSide(*s);
-    return true;
-  });
-  ++round;
-}
+namespace {
 
 // The queue is about to wait with nothing to do. If many sockets have gone
 // since the last time, the memory their buffers and connections took goes
 // back to the system: the allocator keeps freed memory otherwise.
 void GiveMemoryBackWhenIdle() {
-  if (closedSinceTrim < 64) return;
-  closedSinceTrim = 0;
+  if (table().closedSinceTrim < 64) return;
+  table().closedSinceTrim = 0;
   ::malloc_trim(0);
 }
 
 // How long the queue may wait when no socket has work left: until a starved
-// listener tries again or an orphan is looked at; -1 for as long as it takes.
+// listener tries again or a lingering close is looked at; -1 for as long as
+// it takes.
 int IdleWait() {
-  if (starvedListeners > 0) {
-    static thread_local auto lastRetry = std::chrono::steady_clock::now();
-    auto now = std::chrono::steady_clock::now();
-    if (now - lastRetry >= std::chrono::milliseconds(kStarvedRetryMs)) {
-      lastRetry = now;
-      WakeStarvedListeners();
-      return 0;
-    }
-    return kStarvedRetryMs;
-  }
-  if (orphans.empty()) {
-    GiveMemoryBackWhenIdle();
-    return -1;
-  }
-  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(1000, stalledCloseLimit.count()));
+  if (int retry = StarvedRetryWait(); retry >= 0) return retry;
+  int lingering = LingeringCheckWait();
+  if (lingering < 0) GiveMemoryBackWhenIdle();
+  return lingering;
 }
 
 // The shorter of two waits, where -1 is no limit.
@@ -617,22 +188,22 @@ int AfterMessage() {
   work.clear();
   work.swap(pendingWork);
   for (const Pending& p : work) {
-    Sock* s = table().Find(p.fd);
-    if (!s || s->tag != p.tag) continue;
+    Sock* s = table().Find(p);
+    if (!s) continue;
     s->pending = false;
     Update(*s);
   }
   FlushHeldTails();
-  if (!orphans.empty()) FinishOrphans();
-  int untilConnectDeadline = pendingConnects.empty() ? -1 : ExpireConnects();
-  if (!pendingWork.empty() || !heldTails.empty()) return 0;
+  FinishLingeringCloses();
+  int untilConnectDeadline = ExpireConnects();
+  if (!pendingWork.empty() || HoldingTails()) return 0;
   return Sooner(IdleWait(), untilConnectDeadline);
 }
 
 void Watch(Sock& s) {
   if (!hookInstalled) {
     hookInstalled = true;
-    (void)&orphansOfThread;  // made now, so that it runs when the thread ends
+    AbortLingeringWhenThreadEnds();
     SetTagChecker(&IsLiveTag);
     AddFetchHook(&AfterMessage);
   }
@@ -643,30 +214,10 @@ void Watch(Sock& s) {
   if (::epoll_ctl(QueueEpollFd(), EPOLL_CTL_ADD, s.fd, &ev) == 0) s.inEpoll = true;
 }
 
-// Winsock's 16-byte IPv4 address has the same bytes as the POSIX one but for
-// the family field, which both keep in host order at the front.
-bool ToPosix(const sockaddr* name, int length, ::sockaddr_in& out) {
-  if (!name || length < static_cast<int>(sizeof(sockaddr_in))) return false;
-  const auto* in = reinterpret_cast<const sockaddr_in*>(name);
-  if (in->sin_family != AF_INET) return false;
-  std::memset(&out, 0, sizeof out);
-  out.sin_family = AF_INET;
-  out.sin_port = in->sin_port;
-  out.sin_addr.s_addr = in->sin_addr.s_addr;
-  return true;
-}
-
-void FromPosix(const ::sockaddr_in& in, sockaddr* name, int* length) {
-  if (!name || !length || *length < static_cast<int>(sizeof(sockaddr_in))) return;
-  auto* out = reinterpret_cast<sockaddr_in*>(name);
-  std::memset(out, 0, sizeof *out);
-  out->sin_family = AF_INET;
-  out->sin_port = in.sin_port;
-  out->sin_addr.s_addr = in.sin_addr.s_addr;
-  *length = sizeof(sockaddr_in);
-}
-
 }  // namespace
+}  // namespace socket_layer
+
+using namespace socket_layer;
 
 int WSAStartup(WORD versionRequested, WSADATA* data) {
   if ((versionRequested & 0xFF) < 1) return 10092;  // WSAVERNOTSUPPORTED
@@ -753,10 +304,7 @@ SOCKET accept(SOCKET s, sockaddr* address, int* addressLength) {
   }
   if (fd < 0) {
     if (e == EAGAIN) listener->readable = false;
-    if (OutOfDescriptors(e) && !listener->starved) {
-      listener->starved = true;
-      ++starvedListeners;
-    }
+    if (OutOfDescriptors(e)) MarkStarved(*listener);
     lastError = WsaFromErrno(e);
     return INVALID_SOCKET;
   }
@@ -790,8 +338,7 @@ int connect(SOCKET s, const sockaddr* name, int nameLength) {
       FinishConnect(*sock);
       MarkPending(*sock);  // its FD_WRITE
     } else {
-      sock->connectDeadline = std::chrono::steady_clock::now() + connectTimeout;
-      pendingConnects.push_back({s, sock->tag});
+      StartConnectTimer(*sock, s);
     }
     return Fail(WSAEWOULDBLOCK);
   }
@@ -857,7 +404,7 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     }
     sock->in.end += static_cast<std::size_t>(n);
     sock->readThisTurn += static_cast<std::size_t>(n);
-    if (sock->readThisTurn >= kReadBudget) moreComing = true;
+    if (sock->readThisTurn >= kReadBudget) ExpectMoreBytes();
     // A read that did not fill the room emptied the kernel's queue, and any
     // byte that comes later brings a new edge: no need to ask again just to
     // hear would-block. An end of stream or error that epoll has already
@@ -932,17 +479,14 @@ int closesocket(SOCKET s) {
   if (!sock) return Fail(WSAENOTSOCK);
   // Its waiting messages go stale with the new tag; no new ones are posted.
   sock->hwnd = nullptr;
-  sock->tag = nextTag++;
+  sock->tag = table().NewTag();
   WriteOut(*sock);
   if (sock->out.empty() || sock->writeError || sock->abortive) {
     CloseNow(*sock);
   } else {
     // Bytes already accepted by send still reach the peer, as after a
     // graceful close; the descriptor stays ours until they are written.
-    sock->orphan = true;
-    sock->lastProgress = std::chrono::steady_clock::now();
-    PeerTookSome(*sock);
-    orphans.push_back({s, sock->tag});
+    CloseWhenWritten(*sock, s);
   }
   return 0;
 }
@@ -957,9 +501,6 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
   MarkPending(*sock);
   return 0;
 }
-
-void SetStalledCloseLimit(int milliseconds) { stalledCloseLimit = std::chrono::milliseconds(milliseconds); }
-void SetConnectTimeout(int milliseconds) { connectTimeout = std::chrono::milliseconds(milliseconds); }
 
 u_long inet_addr(const char* text) {
   ::in_addr address;

@@ -34,7 +34,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "wintypes.h"
+#include "registry_types.h"
 
 namespace win::registry_file {
 

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "registry.h"  // the value types
-
 namespace win::registry_file {
 namespace {
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 
+#include "registry_types.h"
 #include "wintypes.h"
 
 namespace win {
@@ -46,13 +47,6 @@ constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_WRITE_FAULT = 29;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_MORE_DATA = 234;
-
-constexpr DWORD REG_NONE = 0;
-constexpr DWORD REG_SZ = 1;
-constexpr DWORD REG_EXPAND_SZ = 2;
-constexpr DWORD REG_BINARY = 3;
-constexpr DWORD REG_DWORD = 4;
-constexpr DWORD REG_MULTI_SZ = 7;
 
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;
