@@ -9,6 +9,7 @@
 #include "flat_controls.h"
 #include "form1_design.h"
 #include "start_command.h"
+#include "utf16.h"
 
 namespace {
 
