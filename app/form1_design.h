@@ -26,7 +26,7 @@ struct Label {
 };
 
 struct Edit {
-  const char* Name;
+  const char* Name;  // also names the field's value in users' settings (see StoreKey)
   Bounds Place;
   const char* Text;
   int TabOrder;
@@ -71,7 +71,11 @@ inline constexpr Edit oip{"oip", {128, 52, 121, 21}, "192.168.1.1", 2};
 inline constexpr Edit op{"op", {128, 88, 121, 21}, "3128", 3};
 inline constexpr Edit Edits[] = {ip, oip, op};
 
-// The settings store: HKEY_CURRENT_USER\<StoreKey>\<StoreSection>.
+// The settings store: HKEY_CURRENT_USER\<StoreKey>\<StoreSection>, with the
+// text of every field in Edits under "<Name>_Text" ("ip_Text") beside the
+// window's placement. These names are in the users' settings files: renaming
+// a field, the key or the section orphans the values stored under the old
+// name, and the window starts again from the design's texts.
 inline constexpr char StoreKey[] = "Dorwen";
 inline constexpr char StoreSection[] = "Velotrunk";
 

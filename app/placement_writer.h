@@ -1,6 +1,8 @@
 // Writes a window's placement into the settings store's section, for the Qt
 // and the Win32 window alike, under the names PlacementReader reads: both
 // windows keep the same values, and each can read what the other wrote.
+// The names are in users' settings files: a name changed here orphans the
+// value stored under the old one.
 #pragma once
 
 #include <string>

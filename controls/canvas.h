@@ -9,7 +9,7 @@
 // system colour (clBtnFace, ...) that the canvas resolves from the current
 // scheme, or clNone. Text is UTF-16.
 //
-// Two canvases implement it: one over QPainter (qt/gdi_canvas.h) and one
+// Two canvases implement it: one over QPainter (qt/qpainter_canvas.h) and one
 // over a Windows device context with the real GDI calls (win32/dc_canvas.h).
 #pragma once
 

@@ -6,7 +6,7 @@
 #include <QPainter>
 
 #include "canvas_sheet.h"
-#include "gdi_canvas.h"
+#include "qpainter_canvas.h"
 
 namespace {
 

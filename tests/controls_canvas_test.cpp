@@ -5,7 +5,7 @@
 #include <QPainter>
 
 #include "border_style.h"
-#include "gdi_canvas.h"
+#include "qpainter_canvas.h"
 #include "qt_test_support.h"
 
 namespace {

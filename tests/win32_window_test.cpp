@@ -164,6 +164,7 @@ TEST_F(Win32Window, AValueOfTheWrongTypeIsToldOnceAndWrittenBackRight) {
       {{"Flags"}, "Invalid data type for 'Flags'"},
       {{"ip_Text"}, "Invalid data type for 'ip_Text'"},
       {{"ip_Text", "Flags"}, "Invalid data type for 'Flags'"},  // the first read is told
+      {{"PixelsPerInch"}, "Invalid data type for 'PixelsPerInch'"},  // read with no position stored too
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.told);

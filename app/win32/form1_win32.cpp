@@ -9,6 +9,7 @@
 #include "flat_controls.h"
 #include "form1_design.h"
 #include "start_command.h"
+#include "utf16.h"
 
 namespace {
 
@@ -85,6 +86,7 @@ TForm1::TForm1() {
   SetWindowLongPtrW(Handle, GWLP_WNDPROC, LONG_PTR(&TForm1::WindowProc));
   font_ = CreateDesignFont(DesignFont(design::FontHeight, false, clWindowText));
   CreateControls();
+  // The value names are in users' settings (form1_design.h), the Qt window's too.
   FormStorage1 = std::make_unique<TWinFormStorage>(
       Handle, design::StoreKey, design::StoreSection,
       std::vector<TWinFormStorage::Field>{{"ip_Text", ip}, {"oip_Text", oip}, {"op_Text", op}});

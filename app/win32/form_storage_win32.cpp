@@ -5,7 +5,7 @@
 #include "placement_writer.h"
 #include "placement_text.h"
 #include "reg_ini_file.h"
-#include "strtoint.h"
+#include "utf16.h"
 
 namespace {
 
@@ -34,19 +34,15 @@ int TWinFormStorage::Restore() {
   int showCmd = SW_SHOWNORMAL;
   std::string error;
   try {
-    TRegIniFile ini(key_, KEY_READ);
-    PlacementReader reader(ini, section_, ResolutionSuffix());
-    if (reader.ReadInteger("FormVersion", 0) >= 0) {
+    error = RestoreFromStore(key_, section_, ResolutionSuffix(), 0, [&](PlacementReader& reader) {
       RestorePosition(reader);
       showCmd = RestoreState(reader);
       RestoreFields(reader);
-    }
+    });
     restored_ = true;
-    error = reader.FirstError();
   } catch (const std::exception& e) {
     error = e.what();
   }
-  // Told once; the next save writes the value again with its right type.
   if (!error.empty()) Report(error);
   return showCmd;
 }
@@ -56,23 +52,8 @@ void TWinFormStorage::RestorePosition(PlacementReader& reader) {
   placement.length = sizeof placement;
   GetWindowPlacement(form_, &placement);
   if (!IsWindowVisible(form_)) placement.showCmd = SW_HIDE;  // neither show nor activate it here
-  placement.flags = reader.ReadInteger("Flags", int(placement.flags));
-
-  bool found = false;
-  auto minMax = reader.ReadPos("MinMaxPos", found);
-  placement.ptMinPosition = {PosWord(minMax, 0, 0), PosWord(minMax, 1, 0)};
-  placement.ptMaxPosition = {PosWord(minMax, 2, 0), PosWord(minMax, 3, 0)};
-  const RECT current = placement.rcNormalPosition;
-  auto normal = reader.ReadPos("NormPos", found);
-  RECT& rect = placement.rcNormalPosition;
-  rect = {PosWord(normal, 0, current.left), PosWord(normal, 1, current.top), PosWord(normal, 2, current.right),
-          PosWord(normal, 3, current.bottom)};
-  const int pixelsPerInch = reader.ReadInteger("PixelsPerInch", ScreenPixelsPerInch());
-
-  if (!found || pixelsPerInch != ScreenPixelsPerInch()) return;
   // The window's size is fixed: only the position is restored.
-  rect = {rect.left, rect.top, rect.left + current.right - current.left, rect.top + current.bottom - current.top};
-  if (rect.right > rect.left) SetWindowPlacement(form_, &placement);
+  if (reader.ReadPlacement(placement, ScreenPixelsPerInch(), false)) SetWindowPlacement(form_, &placement);
 }
 
 int TWinFormStorage::RestoreState(PlacementReader& reader) {
@@ -86,8 +67,7 @@ int TWinFormStorage::RestoreState(PlacementReader& reader) {
 void TWinFormStorage::RestoreFields(PlacementReader& reader) {
   // A value that is not text leaves its field as it is (and is told).
   for (const Field& field : fields_) {
-    const std::string text = reader.ReadString(field.valueName, WindowTextUtf8(field.window));
-    SetWindowTextW(field.window, Widen(TrimText(text)).c_str());
+    SetWindowTextW(field.window, Widen(reader.ReadField(field.valueName, WindowTextUtf8(field.window))).c_str());
   }
 }
 

@@ -8,6 +8,7 @@
 #include "flat_controls.h"
 #include "form1_win32.h"
 #include "start_command.h"
+#include "utf16.h"
 
 int main() {
   InitCommonControls();

@@ -1,8 +1,9 @@
 #include "ds_group.h"
 
-#include <QKeySequence>
 #include <QPainter>
 #include <QShortcutEvent>
+
+#include "mnemonic.h"
 
 TDsGroup::TDsGroup(QWidget* parent) : QWidget(parent) {
   resize(145, 105);
@@ -31,7 +32,7 @@ void TDsGroup::SetCaption(const QString& value) {
   caption_ = value;
   update();
   UpdateAlignRect();
-  UpdateAccelerator();
+  shortcutId_ = RegrabMnemonic(this, shortcutId_, caption_);
 }
 
 void TDsGroup::SetCtl3D(bool value) {
@@ -56,13 +57,6 @@ TRect TDsGroup::AlignedChildrenRect() const {
 void TDsGroup::UpdateAlignRect() {
   const TRect r = AlignedChildrenRect();
   setContentsMargins(r.Left, r.Top, width() - r.Right, height() - r.Bottom);
-}
-
-void TDsGroup::UpdateAccelerator() {
-  if (shortcutId_) releaseShortcut(shortcutId_);
-  shortcutId_ = 0;
-  const QKeySequence key = QKeySequence::mnemonic(caption_);
-  if (!key.isEmpty()) shortcutId_ = grabShortcut(key);
 }
 
 // The focus chain of the window runs in tab order.

@@ -13,7 +13,7 @@
 #include <QWidget>
 
 #include "ds_group_look.h"
-#include "gdi_canvas.h"
+#include "qpainter_canvas.h"
 
 class TDsGroup : public QWidget {
   Q_OBJECT
@@ -81,7 +81,6 @@ class TDsGroup : public QWidget {
   void Assign(T& field, T value);
   TDsGroupLook Look() const;
   void UpdateAlignRect();
-  void UpdateAccelerator();
   void FocusFirstChild();
 
   TCapAlignment capAlignment_ = caLeft;

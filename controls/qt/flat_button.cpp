@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 
-#include "gdi_canvas.h"
+#include "qpainter_canvas.h"
 
 TSEFlatButton::TSEFlatButton(QWidget* parent) : QPushButton(parent) {
   resize(75, 25);

@@ -24,7 +24,7 @@
 #include <QPlainTextEdit>
 
 #include "border_style.h"
-#include "gdi_canvas.h"
+#include "qpainter_canvas.h"
 #include "loading.h"
 
 // Wipes the two-pixel frame of control with color and draws style over it.

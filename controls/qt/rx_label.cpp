@@ -2,11 +2,12 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QShortcutEvent>
 #include <algorithm>
+
+#include "mnemonic.h"
 
 TRxCustomLabel::TRxCustomLabel(QWidget* parent) : QWidget(parent) {
   resize(65, 17);
@@ -19,7 +20,7 @@ void TRxCustomLabel::SetCaption(const QString& value) {
   caption_ = value;
   update();
   AutoSizeToText();
-  UpdateAccelerator();
+  shortcutId_ = RegrabMnemonic(this, shortcutId_, caption_);
 }
 
 void TRxCustomLabel::SetAutoSize(bool value) {
@@ -158,13 +159,6 @@ void TRxCustomLabel::FocusChanged(QWidget*, QWidget* now) {
   if (active == focusControlActive_) return;
   focusControlActive_ = active;
   if (showFocus_) update();
-}
-
-void TRxCustomLabel::UpdateAccelerator() {
-  if (shortcutId_) releaseShortcut(shortcutId_);
-  shortcutId_ = 0;
-  const QKeySequence key = QKeySequence::mnemonic(caption_);
-  if (!key.isEmpty()) shortcutId_ = grabShortcut(key);
 }
 
 bool TRxCustomLabel::HandleAccelerator() {

@@ -19,7 +19,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "gdi_canvas.h"
+#include "qpainter_canvas.h"
 #include "rx_label_look.h"
 
 class TRxCustomLabel : public QWidget {
@@ -111,7 +111,6 @@ class TRxCustomLabel : public QWidget {
   TRxLabelLook Look() const;
   void RecheckMouseOver();
   void FocusChanged(QWidget* old, QWidget* now);
-  void UpdateAccelerator();
   bool HandleAccelerator();
 
   QString caption_;

@@ -1,4 +1,4 @@
-#include "gdi_canvas.h"
+#include "qpainter_canvas.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

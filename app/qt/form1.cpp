@@ -68,6 +68,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
     FormStorage1->SetIniSection(form1_design::StoreSection);
     FormStorage1->SetUseRegistry(true);
     FormStorage1->SetPreventResize(true);
+    // Stored as "ip_Text" and so on: names in users' settings (form1_design.h).
     FormStorage1->SetStoredProps({"ip.Text", "oip.Text", "op.Text"});
 
     DsGroup1 = new TDsGroup(this);

@@ -9,7 +9,6 @@
 #include "placement_text.h"
 #include "reg_ini_file.h"
 #include "registry.h"
-#include "strtoint.h"
 #include "tform.h"
 #include "window_placement.h"
 
@@ -148,20 +147,15 @@ void TFormPlacement::SaveFormPlacement(bool destroying) {
 
 void TFormPlacement::Restore() {
   saved_ = false;
-  std::string typeError;
-  {
-    TRegIniFile ini(iniFileName_.toStdString(), win::KEY_READ);
-    PlacementReader reader(ini, Section(), ResolutionSuffix());
-    if (reader.ReadInteger("FormVersion", 0) >= version_) {
-      if (options_ & fpPosition) RestorePosition(reader);
-      if (options_ & fpState) RestoreState(reader);
-      RestoreFields(reader);
-    }
-    restored_ = true;
-    typeError = reader.FirstError();
-  }
+  const auto restore = [this](PlacementReader& reader) {
+    if (options_ & fpPosition) RestorePosition(reader);
+    if (options_ & fpState) RestoreState(reader);
+    RestoreFields(reader);
+  };
+  const std::string typeError =
+      RestoreFromStore(iniFileName_.toStdString(), Section(), ResolutionSuffix(), version_, restore);
+  restored_ = true;
   if (OnRestorePlacement) OnRestorePlacement();
-  // Told once; the next save writes the value again with its right type.
   if (!typeError.empty()) ShowException(QString::fromStdString(typeError));
 }
 
@@ -169,26 +163,9 @@ void TFormPlacement::RestorePosition(PlacementReader& reader) {
   win::WINDOWPLACEMENT placement;
   win::GetWindowPlacement(owner_, &placement);
   if (!owner_->isVisible()) placement.showCmd = win::SW_HIDE;  // neither show nor activate it here
-  placement.flags = reader.ReadInteger("Flags", placement.flags);
-
-  bool found = false;
-  auto minMax = reader.ReadPos("MinMaxPos", found);
-  placement.ptMinPosition = {PosWord(minMax, 0, 0), PosWord(minMax, 1, 0)};
-  placement.ptMaxPosition = {PosWord(minMax, 2, 0), PosWord(minMax, 3, 0)};
-  win::RECT current = placement.rcNormalPosition;
-  auto normal = reader.ReadPos("NormPos", found);
-  win::RECT& rect = placement.rcNormalPosition;
-  rect = {PosWord(normal, 0, current.left), PosWord(normal, 1, current.top), PosWord(normal, 2, current.right),
-          PosWord(normal, 3, current.bottom)};
-  int pixelsPerInch = reader.ReadInteger("PixelsPerInch", ScreenPixelsPerInch());
-
-  if (!found || pixelsPerInch != ScreenPixelsPerInch()) return;
-  if (!IsSizable(owner_))  // the size is never restored
-    rect = {rect.left, rect.top, rect.left + current.right - current.left, rect.top + current.bottom - current.top};
-  if (rect.right > rect.left) {
-    KeepRestoredPosition(owner_);
-    win::SetWindowPlacement(owner_, &placement);
-  }
+  if (!reader.ReadPlacement(placement, ScreenPixelsPerInch(), IsSizable(owner_))) return;
+  KeepRestoredPosition(owner_);
+  win::SetWindowPlacement(owner_, &placement);
 }
 
 void TFormPlacement::RestoreState(PlacementReader& reader) {
@@ -263,9 +240,9 @@ void TFormStorage::RestoreFields(PlacementReader& reader) {
   for (const StoredProp& prop : bound_) {
     if (!prop.component) continue;
     // A value that is not text leaves its field as it is (and is told).
-    QString current = prop.component->property(prop.property).toString();
-    std::string text = reader.ReadString(prop.valueName, current.toStdString());
-    prop.component->setProperty(prop.property, TrimText(QString::fromStdString(text)));
+    const QString current = prop.component->property(prop.property).toString();
+    prop.component->setProperty(prop.property,
+                                QString::fromStdString(reader.ReadField(prop.valueName, current.toStdString())));
   }
 }
 
